@@ -1,0 +1,65 @@
+#include "decoder_main.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace tlmword {
+namespace {
+
+void usage(const Decoder &d, std::FILE *to) {
+    std::fprintf(to, "usage: %s WORD\n", d.name);
+}
+
+void help(const Decoder &d) {
+    usage(d, stdout);
+    std::printf("Decodes the signed integer packed six bits per character into the first %zu\n"
+                "characters of WORD and prints it in decimal%s.\n"
+                "Use \"%s -- WORD\" for a word that begins with '-'.\n",
+                d.width, d.echo ? ", after WORD itself" : "", d.name);
+}
+
+int usage_error(const Decoder &d, const char *why) {
+    std::fprintf(stderr, "%s: %s\n", d.name, why);
+    usage(d, stderr);
+    return 2;
+}
+
+// The output: the word itself when the decoder echoes it, then the value.
+// The value is a 32-bit integer, widened to long to print with "%ld".
+int decode_and_print(const Decoder &d, const char *word) {
+    if (d.echo) std::puts(word);
+    std::printf("%ld\n", static_cast<long>(d.decode(word)));
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "%s: cannot write the output\n", d.name);
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int decoder_main(const Decoder &d, int argc, char **argv) {
+    int first = 1;
+    if (argc > 1) {
+        const char *opt = argv[1];
+        if (!std::strcmp(opt, "-h") || !std::strcmp(opt, "--help")) {
+            help(d);
+            return 0;
+        }
+        if (!std::strcmp(opt, "--version")) {
+            std::printf("%s %s\n", d.name, TLMWORD_VERSION);
+            return 0;
+        }
+        if (!std::strcmp(opt, "--")) first = 2;
+    }
+    if (argc <= first) return usage_error(d, "missing WORD");
+    if (argc > first + 1) return usage_error(d, "too many arguments");
+    const char *word = argv[first];
+    if (std::strlen(word) < d.width) {
+        std::fprintf(stderr, "%s: WORD must have at least %zu characters: \"%s\"\n", d.name, d.width, word);
+        return 2;
+    }
+    return decode_and_print(d, word);
+}
+
+}  // namespace tlmword
