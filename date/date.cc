@@ -60,7 +60,9 @@ constexpr CumulativeDays make_cumulative() {
 }
 constexpr CumulativeDays kCumulative = make_cumulative();
 
-constexpr bool is_leap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+// Gregorian leap years: divisible by 4 and not by 100, or by 400 (which,
+// among multiples of 100, is divisibility by 16).
+constexpr bool is_leap(int64_t y) { return (y & 3) == 0 && (y % 100 != 0 || (y & 15) == 0); }
 
 constexpr int64_t floor_div(int64_t a, int64_t b) { return a / b - (a % b != 0 && (a < 0) != (b < 0)); }
 constexpr int64_t floor_mod(int64_t a, int64_t b) { return a - floor_div(a, b) * b; }
@@ -88,41 +90,66 @@ int64_t days_before_month(int64_t y, int64_t m) {
     return days_before_year(y + years) - days_before_year(y) + kCumulative.days[is_leap(y + years)][month];
 }
 
-// Weekday of a day count, 0 = Sunday (1970-01-01 was a Thursday).
-int weekday(int64_t days) { return static_cast<int>(floor_mod(days + 4, 7)); }
-
 int32_t saturate32(int64_t x) {
     if (x > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
     if (x < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
     return static_cast<int32_t>(x);
 }
 
+// Day counts are shifted by whole 400-year eras so that every day count of
+// an int32_t year is positive, and the calendar is done in unsigned
+// arithmetic, where division by a constant is a multiplication.
+constexpr uint64_t kEraDays = 146097;
+constexpr uint64_t kEraShift = 6'000'000;  // eras: 2.4e9 years
+constexpr uint64_t kMarchShift = 719468 + kEraShift * kEraDays;  // day 0 is 1 March, 2.4e9 years before year 0
+
+// Weekday of a day count, 0 = Sunday (1970-01-01 was a Thursday); kWeekShift
+// turns a shifted day number into a count from a Sunday.
+constexpr uint64_t kWeekShift = 4 + 7 * (kMarchShift / 7 + 1) - kMarchShift;
+constexpr int weekday(int64_t days) {
+    return static_cast<int>((static_cast<uint64_t>(days) + kMarchShift + kWeekShift) % 7);
+}
+
 struct Civil {
     int64_t year;
-    int month, day, yday;
+    int month, day, yday, wday;
+    bool leap;
 };
 
-// Date of a day count (after Hinnant's civil_from_days: years counted from
-// 1 March, so that the leap day ends the year).
-Civil civil_from_days(int64_t days) {
-    const int64_t z = days + 719468;  // days since 0000-03-01
-    const int64_t era = floor_div(z, 146097);
-    const int64_t doe = z - era * 146097;                                    // 0 to 146096
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;  // 0 to 399
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);             // 0 to 365, from 1 March
-    const int64_t mp = (5 * doy + 2) / 153;                                   // 0 = March
-    Civil c;
-    c.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    c.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    c.year = yoe + era * 400 + (c.month <= 2);
-    c.yday = kCumulative.days[is_leap(c.year)][c.month] + c.day;
+// Date of a day count, |days| below 8e11, by Neri and Schneider's Euclidean
+// affine functions: years counted from 1 March, so that the leap day ends
+// the year, and every step after the century a 32-bit multiplication.
+constexpr Civil civil_from_days(int64_t days) {
+    const uint64_t n = static_cast<uint64_t>(days) + kMarchShift;
+    const uint64_t n1 = 4 * n + 3;
+    const uint64_t century = n1 / kEraDays;                                      // since the shifted day 0
+    const uint32_t of_century = static_cast<uint32_t>(n1 % kEraDays / 4);       // 0 to 36524
+    const uint64_t p2 = uint64_t{2939745} * (4 * of_century + 3);
+    const uint32_t year_of_century = static_cast<uint32_t>(p2 >> 32);           // 0 to 99
+    const uint32_t doy = static_cast<uint32_t>(p2 & 0xFFFFFFFFu) / 2939745 / 4;  // 0 to 365, from 1 March
+    const uint32_t n3 = 2141 * doy + 197913;
+    const bool jan_feb = doy >= 306;
+    Civil c{};
+    c.month = static_cast<int>((n3 >> 16) - (jan_feb ? 12 : 0));
+    c.day = static_cast<int>((n3 & 0xFFFFu) / 2141 + 1);
+    c.year = static_cast<int64_t>(100 * century + year_of_century + jan_feb) - static_cast<int64_t>(kEraShift * 400);
+    const uint32_t y400 = static_cast<uint32_t>((100 * (century % 4) + year_of_century + jan_feb) % 400);
+    // Bitwise, not logical: no branches on an unpredictable year.
+    c.leap = ((y400 & 3) == 0) & ((y400 % 100 != 0) | (y400 == 0));
+    c.yday = static_cast<int>(jan_feb ? doy - 305 : doy + 60 + c.leap);
+    c.wday = static_cast<int>((n + kWeekShift) % 7);
     return c;
 }
 
+static_assert(civil_from_days(0).year == 1970 && civil_from_days(0).yday == 1 && civil_from_days(0).wday == 4);
+static_assert(civil_from_days(-1).year == 1969 && civil_from_days(-1).yday == 365 && weekday(-1) == 3);
+static_assert(civil_from_days(11016).month == 2 && civil_from_days(11016).day == 29);  // 2000-02-29
+
 // Local times whose year fits an int32_t: [kFirstTime, kEndTime).  Both are
 // multiples of 128 below 2^57 and so exact doubles.
-const double kFirstTime = static_cast<double>(days_before_year(std::numeric_limits<int32_t>::min())) * kSecondsPerDay;
-const double kEndTime =
+constexpr double kFirstTime =
+    static_cast<double>(days_before_year(std::numeric_limits<int32_t>::min())) * kSecondsPerDay;
+constexpr double kEndTime =
     static_cast<double>(days_before_year(int64_t{std::numeric_limits<int32_t>::max()} + 1)) * kSecondsPerDay;
 
 // A local time split into its day count and the seconds into that day.
@@ -131,24 +158,28 @@ struct DaySplit {
     double seconds;  // 0 <= seconds < 86400
 };
 
-// Splits t into whole days (the floor of t / 86400) and the rest.  Below
-// 2^52 the product of the day count and 86400 is exact in a double, as the
-// plain formula needs; above, fma gives the exact product.  False when t is
-// not a time of a representable year (NaN and infinities included).
-bool split_day(double t, DaySplit &out) {
+// Splits t into whole days (the floor of t / 86400) and the seconds into
+// that day, t − 86400 × days.  Below 2^52 that product is exact in a double
+// and the quotient, taken through the reciprocal, is corrected by exact
+// comparisons; above, fma gives exact products.  False when t is not a time
+// of a representable year (NaN and infinities included).
+inline bool split_day(double t, DaySplit &out) {
     if (!(t >= kFirstTime && t < kEndTime)) return false;
-    int64_t days = static_cast<int64_t>(std::trunc(t / kSecondsPerDay));
+    constexpr double kDay = kSecondsPerDay;
+    int64_t days = static_cast<int64_t>(t * (1 / kDay));  // truncates; off by at most one
     double seconds;
     if (std::fabs(t) < 0x1p52) {
-        if (static_cast<double>(days) * kSecondsPerDay > t) --days;
-        seconds = t - static_cast<double>(days) * kSecondsPerDay;
+        days -= static_cast<double>(days) * kDay > t;
+        days += static_cast<double>(days + 1) * kDay <= t;
+        seconds = t - static_cast<double>(days) * kDay;
     } else {
-        if (std::fma(static_cast<double>(days), kSecondsPerDay, -t) > 0) --days;
-        seconds = std::fma(-static_cast<double>(days), kSecondsPerDay, t);
+        days -= std::fma(static_cast<double>(days), kDay, -t) > 0;
+        days += std::fma(static_cast<double>(days + 1), kDay, -t) <= 0;
+        seconds = std::fma(-static_cast<double>(days), kDay, t);
     }
     // A time a hair before midnight can round up to the whole day; it is the
     // following midnight, not hour 24.
-    if (seconds >= kSecondsPerDay) {
+    if (seconds >= kDay) {
         ++days;
         seconds = 0;
     }
@@ -240,7 +271,7 @@ datevec *dtov(double t, datevec *v) {
     datevec probe{};
     probe.yr = static_cast<int32_t>(c.year);  // split_day keeps it in range
     probe.jl = c.yday;
-    probe.dw = weekday(split.days);
+    probe.dw = c.wday;
     probe.hr = static_cast<int>(split.seconds) / 3600;
     if (daylit(&probe)) {
         local += 3600;
@@ -250,13 +281,13 @@ datevec *dtov(double t, datevec *v) {
         }
         c = civil_from_days(split.days);
     }
-    set_february(c.year);
+    montab[2] = c.leap ? 29 : 28;
     const int whole = static_cast<int>(split.seconds);
     v->yr = static_cast<int32_t>(c.year);
     v->jl = c.yday;
     v->mo = c.month;
     v->dm = c.day;
-    v->dw = weekday(split.days);
+    v->dw = c.wday;
     v->hr = whole / 3600;
     v->mn = whole / 60 % 60;
     v->se = whole % 60;
