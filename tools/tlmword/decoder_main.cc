@@ -14,8 +14,8 @@ void help(const Decoder &d) {
     usage(d, stdout);
     std::printf("Decodes the signed integer packed six bits per character into the first %zu\n"
                 "characters of WORD and prints it in decimal%s.\n"
-                "Use \"%s -- WORD\" for a word that begins with '-'.\n",
-                d.width, d.echo ? ", after WORD itself" : "", d.name);
+                "Put \"--\" before a WORD that would be taken for an option.\n",
+                d.width, d.echo ? ", after WORD itself" : "");
 }
 
 int usage_error(const Decoder &d, const char *why) {

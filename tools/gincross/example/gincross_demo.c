@@ -137,7 +137,7 @@ int main(void) {
 
     if (got == EOF) {
         fflush(stdout);
-        fputs("gincross-demo: no crosshair position (input ended)\n", stderr);
+        fputs("gincross-demo: no crosshair position was read\n", stderr);
         return 1;
     }
     mark(x, y);
