@@ -30,7 +30,7 @@ char *padded_copy(const char *s, std::size_t tail, std::size_t pad) {
     if (pad > SIZE_MAX - 1 - len) return nullptr;
     auto *copy = static_cast<char *>(std::malloc(len + pad + 1));
     if (!copy) return nullptr;
-    std::memcpy(copy, s, len);
+    std::memcpy(copy, s, len + 1);  // with its NUL, which the padding overwrites
     char *end = copy + len;
     if (tail == 0) {
         *end++ = '.';
