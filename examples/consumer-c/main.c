@@ -1,0 +1,25 @@
+/* Creates a float bottle of one day of minute samples, writes it, reads a
+ * window across its end back and shows its summary line. */
+#include <stdio.h>
+
+#include <zulukit/bot.h>
+#include <zulukit/date.h>
+
+int main(int argc, char **argv) {
+    const char *path = argc > 1 ? argv[1] : "consumer.bot";
+    float day[1440], tail[4];
+    int i;
+    bottle_hdr *b = bcreat(path, 0.0, 60.0, 2);
+    if (!b) return 1;
+    for (i = 0; i < 1440; i++) day[i] = i * 0.5f;
+    bwrite(b, 0.0, 1440, day);
+    bclose(b);
+
+    b = bopen(path);
+    if (!b) return 1;
+    bread(b, 1438 * 60.0, 4, tail); /* the last two samples, then two unusable */
+    printf("%g %g %g %g\n", tail[0], tail[1], tail[2], tail[3]);
+    bshow(b);
+    bclose(b);
+    return 0;
+}
