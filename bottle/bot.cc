@@ -66,10 +66,13 @@ bool valid_type(int type) { return type >= 0 && type < kTypes; }
 // The largest file is INT_MAX bytes: byte positions are ints.
 constexpr int64_t kMaxFileSize = INT_MAX;
 
-// Samples of the bottle that lie wholly within the largest file.
+// Samples of the bottle that lie wholly within the largest file.  Every
+// width is a power of two, so the division is a shift (this runs on every
+// window, and a 64-bit division costs more than the rest of the setup).
 int64_t addressable_samples(const bottle_hdr *b) {
+    static_assert(std::all_of(bwidth.begin(), bwidth.end(), [](int w) { return std::has_single_bit(unsigned(w)); }));
     if (b->doff < 0) return 0;
-    return (kMaxFileSize - b->doff) / bwidth[b->type];
+    return (kMaxFileSize - b->doff) >> std::countr_zero(unsigned(bwidth[b->type]));
 }
 
 // File position of sample i, for 0 <= i < addressable_samples(b).
@@ -161,6 +164,7 @@ float sample_to_float(const unsigned char *bytes, int type) {
 // Fills the slots of window indices [from, to) with the unusable value;
 // the window begins at index s.
 void fill_unusable(const bottle_hdr *b, unsigned char *slots, int64_t s, int64_t from, int64_t to) {
+    if (from >= to) return;
     const Slot u = unusable_slot(b);
     for (int64_t i = from; i < to; ++i)
         std::memcpy(slots + (i - s) * u.width, u.bytes.data(), static_cast<size_t>(u.width));

@@ -5,12 +5,10 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
-#include <regex>
 #include <string>
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "capture.h"
@@ -25,9 +23,15 @@ constexpr int kLastPage = INT_MAX / 512;
 
 // Trace lines with the page address replaced by "@", which keeps the test
 // independent of where the buffer was allocated.
-std::string loose(const std::string &out) {
-    static const std::regex address(R"(core\[-?\d+ )");
-    return std::regex_replace(out, address, "core[@ ");
+std::string loose(std::string out) {
+    const std::string mark = "core[";
+    for (size_t at = out.find(mark); at != std::string::npos; at = out.find(mark, at)) {
+        at += mark.size();
+        const size_t end = out.find_first_not_of("-0123456789", at);
+        if (end == std::string::npos || end == at || out[end] != ' ') continue;
+        out.replace(at, end - at, "@");
+    }
+    return out;
 }
 
 std::string trace(const char *arrow, int fd, int page, int count) {
@@ -188,16 +192,18 @@ TEST_F(PageBuffer, PositionsOutsideTheFileRangeNeverReachMemoryOutsideThePage) {
     EXPECT_EQ(contents(), "DEyz");
 }
 
-TEST_F(PageBuffer, TheLastPositionIsWritableAndNothingBeyondIt) {
+TEST_F(PageBuffer, BytesPastTheLastPositionAreDroppedOrReadAsZeros) {
     pagebuf *pb = open_file();
     putb(pb, INT_MAX - 1, 5, "abcde");
+    EXPECT_EQ(pb->page, kLastPage);
+    EXPECT_EQ(pb->dirty, 512);
+    EXPECT_EQ(std::string(pb->data + 510, 2), "ab");
+    char got[4];
+    getb(pb, INT_MAX - 1, 4, got);
+    EXPECT_EQ(std::string(got, 4), std::string("ab\0\0", 4));
+    clrb(pb);
     closeb(pb);
-    struct stat st;
-    ASSERT_EQ(stat(path_.c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, int64_t{INT_MAX} + 1);
-    char tail[2];
-    ASSERT_EQ(pread(fd_, tail, 2, INT_MAX - 1), 2);
-    EXPECT_EQ(std::string(tail, 2), "ab");
+    EXPECT_EQ(contents(), "");
 }
 
 TEST_F(PageBuffer, PagesOutsideTheFileRangeAreReportedAndHoldNothing) {
