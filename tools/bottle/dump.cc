@@ -1,0 +1,98 @@
+// bottle dump: the samples of a bottle as CSV, one line per sample.
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "command.h"
+#include "files.h"
+#include "samples.h"
+#include "subcommands.h"
+#include "timetext.h"
+
+namespace bottletool {
+namespace {
+
+const char kHelp[] =
+    "usage: bottle dump FILE [--from TIME] [--to TIME | --count N] [--epoch] [--missing TEXT]\n"
+    "Writes the samples of the bottle FILE as CSV on standard output: a header line\n"
+    "\"time,value\", then one line per sample, oldest first.  Times are ISO 8601 in GMT\n"
+    "with milliseconds; values are written so that they read back exactly.\n"
+    "  --from TIME    start at the first sample at or after TIME\n"
+    "  --to TIME      stop before the first sample at or after TIME\n"
+    "  --count N      write at most N samples\n"
+    "  --epoch        write times as seconds since 1970-01-01 00:00:00 GMT\n"
+    "  --missing TEXT write TEXT for an unusable sample (default: an empty field)\n"
+    "The bottle library's messages go to standard error.\n";
+
+constexpr std::size_t kMaxMissingChars = 1000;
+
+struct DumpOptions {
+    std::optional<double> from, to;
+    std::optional<std::int64_t> count;
+    bool epoch = false;
+    std::string missing;
+};
+
+DumpOptions read_options(const Args &args) {
+    DumpOptions o;
+    if (auto v = args.value("from")) o.from = read_time("from", *v);
+    if (auto v = args.value("to")) o.to = read_time("to", *v);
+    if (auto v = args.value("count")) o.count = read_count("count", *v, 0, INT64_MAX);
+    if (o.to && o.count) throw UsageError("--to and --count cannot be used together");
+    o.epoch = args.has("epoch");
+    o.missing = args.value("missing").value_or("");
+    if (o.missing.size() > kMaxMissingChars || o.missing.find_first_of("\r\n") != std::string::npos)
+        throw UsageError("--missing needs a text of at most 1000 characters on one line");
+    return o;
+}
+
+// Writes the lines of samples [first, end) with values of type T.
+template <class T>
+void write_lines(bottle_hdr *h, std::int64_t first, std::int64_t end, const DumpOptions &o, OutputBuffer &out) {
+    const T unusable = unusable_as<T>(bot_usym(h));
+    const Timeline line = timeline_of(h);
+    const std::size_t longest = kMaxTimeChars + std::max(kMaxValueChars, o.missing.size()) + 2;
+    IsoTimeWriter iso;
+    read_samples<T>(h, first, end, [&](std::int64_t index, const T *values, std::size_t n) {
+        for (std::size_t k = 0; k < n; ++k) {
+            char *p = out.reserve(longest);
+            const double t = line.time(index + static_cast<std::int64_t>(k));
+            p = o.epoch ? write_epoch_time(p, t) : iso.write(p, t);
+            *p++ = ',';
+            if (values[k] == unusable) {
+                p = std::copy(o.missing.begin(), o.missing.end(), p);
+            } else {
+                p = write_value(p, values[k]);
+            }
+            *p++ = '\n';
+            out.commit(p);
+        }
+    });
+}
+
+int run_dump(const std::vector<std::string> &words) {
+    const Args args(words, {{"from", 0, true}, {"to", 0, true}, {"count", 0, true}, {"epoch"}, {"missing", 0, true}});
+    const std::string file = args.operands(1, 1)[0];
+    const DumpOptions o = read_options(args);
+    // Standard output carries the CSV alone; the library's messages go to
+    // standard error.
+    const StdoutToStderr route;
+    const ViewedBottle bottle(file);
+    if (!bottle) throw Failure("");
+    bottle_hdr *h = bottle.get();
+    const auto selected = timeline_of(h).select(o.from, o.to);
+    const std::int64_t first = selected.first;
+    const std::int64_t end = o.count ? first + std::min(*o.count, selected.second - first) : selected.second;
+    OutputBuffer out(route.data_fd(), "standard output");
+    out.append("time,value\n");
+    with_sample_type(bot_type(h), [&](auto tag) { write_lines<decltype(tag)>(h, first, end, o, out); });
+    out.flush();
+    return 0;
+}
+
+}  // namespace
+
+const Subcommand kDump{"dump", "write the samples of a bottle as CSV", kHelp, true, run_dump};
+
+}  // namespace bottletool

@@ -1,0 +1,97 @@
+// bottle: look at, dump, import and plot bottle files from the shell.
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "command.h"
+#include "date.h"
+#include "subcommands.h"
+#include "timetext.h"
+
+namespace {
+
+using bottletool::Subcommand;
+
+constexpr std::array<const Subcommand *, 4> kSubcommands{&bottletool::kInfo, &bottletool::kDump,
+                                                         &bottletool::kImport, &bottletool::kPlot};
+
+void print_usage(std::FILE *to) {
+    std::fputs("usage: bottle COMMAND [ARGS...]\n"
+               "Works with bottle files (regularly sampled series behind a 40-byte header).\n"
+               "Commands:\n",
+               to);
+    for (const Subcommand *s : kSubcommands) std::fprintf(to, "  %-7s %s\n", s->name, s->summary);
+    std::fputs("Run \"bottle COMMAND --help\" for the arguments of each.  Times are in GMT.\n", to);
+}
+
+// Prints text in lines of at most 79 characters, broken at spaces.
+void print_wrapped(std::string_view text, std::FILE *to) {
+    constexpr std::size_t kWidth = 79;
+    while (text.size() > kWidth) {
+        std::size_t cut = text.rfind(' ', kWidth);
+        if (cut == std::string_view::npos || cut == 0) cut = kWidth;
+        std::fprintf(to, "%.*s\n", static_cast<int>(cut), text.data());
+        text.remove_prefix(std::min(text.size(), cut + 1));
+    }
+    std::fprintf(to, "%.*s.\n", static_cast<int>(text.size()), text.data());
+}
+
+const Subcommand *find_subcommand(const std::string &name) {
+    for (const Subcommand *s : kSubcommands)
+        if (name == s->name) return s;
+    return nullptr;
+}
+
+int run(const Subcommand &sub, const std::vector<std::string> &words) {
+    if (bottletool::wants_help(words)) {
+        std::fputs(sub.help, stdout);
+        if (sub.takes_time) print_wrapped(bottletool::kTimeForms, stdout);
+        return 0;
+    }
+    try {
+        return sub.run(words);
+    } catch (const bottletool::UsageError &e) {
+        bottletool::report(sub.name, e.what());
+        std::fprintf(stderr, "Run \"bottle %s --help\" for its usage.\n", sub.name);
+        return e.status();
+    } catch (const bottletool::Failure &e) {
+        // An empty message: the library has already said what went wrong.
+        if (*e.what() != '\0') bottletool::report(sub.name, e.what());
+        return e.status();
+    } catch (const std::exception &e) {
+        bottletool::report(sub.name, e.what());
+        return bottletool::kFailed;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    zone = 0;  // every time the command reads or writes is GMT
+    const std::vector<std::string> words(argv + std::min(argc, 1), argv + argc);
+    if (words.empty()) {
+        print_usage(stderr);
+        return bottletool::kUsage;
+    }
+    const std::string &name = words[0];
+    if (name == "-h" || name == "--help" || name == "help") {
+        print_usage(stdout);
+        return 0;
+    }
+    if (name == "--version") {
+        std::puts("bottle " ZULU_VERSION);
+        return 0;
+    }
+    const Subcommand *sub = find_subcommand(name);
+    if (!sub) {
+        bottletool::report("", "unknown command " + bottletool::quoted(name));
+        print_usage(stderr);
+        return bottletool::kUsage;
+    }
+    return run(*sub, std::vector<std::string>(words.begin() + 1, words.end()));
+}

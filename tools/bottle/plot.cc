@@ -1,0 +1,175 @@
+// bottle plot: an SVG line plot of a bottle, decimated to at most two
+// points (the least and the greatest value) per pixel column, with breaks
+// where samples are unusable.
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "axes.h"
+#include "command.h"
+#include "files.h"
+#include "samples.h"
+#include "subcommands.h"
+#include "svg.h"
+#include "timetext.h"
+
+namespace bottletool {
+namespace {
+
+const char kHelp[] =
+    "usage: bottle plot FILE -o OUT.svg [--from TIME] [--to TIME] [--width PX] [--height PX]\n"
+    "Draws the samples of the bottle FILE as an SVG line plot: time (GMT) across,\n"
+    "value up, the line broken where samples are unusable.  Each pixel column shows\n"
+    "the least and the greatest value of the samples that fall in it.\n"
+    "  -o, --output OUT.svg  the file to write (replaced if it exists)\n"
+    "  --from TIME           start at the first sample at or after TIME\n"
+    "  --to TIME             stop before the first sample at or after TIME\n"
+    "  --width PX            width of the image, 200 to 20000 (default 1000)\n"
+    "  --height PX           height of the image, 120 to 20000 (default 400)\n"
+    "The bottle library's messages go to standard error.\n";
+
+// --- Decimation ----------------------------------------------------------
+
+// Reduces samples in index order to at most two points per pixel column:
+// the least and the greatest usable value, in the order they occur.  A
+// point starts a new line when unusable samples lie between it and the
+// previous usable sample in an earlier column; a gap narrower than a
+// column, inside one column, is not drawn.
+class Decimator {
+public:
+    Decimator(const Timeline &line, std::int64_t first, std::int64_t end, std::int64_t columns)
+        : line_(line), first_(first), n_(end - first), columns_(std::clamp<std::int64_t>(columns, 1, n_)) {}
+
+    void add(std::int64_t index, bool usable, double v) {
+        const std::int64_t k = index - first_;
+        if (k >= next_column_) start_column(k);
+        if (!usable) {
+            gap_ = true;
+            return;
+        }
+        if (!column_.any) {
+            column_ = {true, gap_ || !seen_usable_, v, v, index, index};
+        } else if (v < column_.least) {
+            column_.least = v;
+            column_.least_at = index;
+        } else if (v > column_.greatest) {
+            column_.greatest = v;
+            column_.greatest_at = index;
+        }
+        gap_ = false;
+        seen_usable_ = true;
+    }
+
+    std::vector<PlotPoint> finish() {
+        emit_column();
+        return std::move(points_);
+    }
+
+private:
+    struct Column {
+        bool any = false;
+        bool starts_line = false;
+        double least = 0, greatest = 0;
+        std::int64_t least_at = 0, greatest_at = 0;
+    };
+
+    void start_column(std::int64_t k) {
+        emit_column();
+        const std::int64_t c = k * columns_ / n_;
+        next_column_ = ((c + 1) * n_ + columns_ - 1) / columns_;
+        column_ = Column{};
+    }
+
+    void emit_column() {
+        if (!column_.any) return;
+        const bool least_first = column_.least_at <= column_.greatest_at;
+        const std::int64_t a = least_first ? column_.least_at : column_.greatest_at;
+        const std::int64_t b = least_first ? column_.greatest_at : column_.least_at;
+        points_.push_back({line_.time(a), least_first ? column_.least : column_.greatest, column_.starts_line});
+        if (a != b) points_.push_back({line_.time(b), least_first ? column_.greatest : column_.least, false});
+    }
+
+    Timeline line_;
+    std::int64_t first_, n_, columns_;
+    std::int64_t next_column_ = 0;
+    Column column_;
+    bool gap_ = false, seen_usable_ = false;
+    std::vector<PlotPoint> points_;
+};
+
+template <class T>
+std::vector<PlotPoint> decimate(bottle_hdr *h, std::int64_t first, std::int64_t end, std::int64_t columns) {
+    const T unusable = unusable_as<T>(bot_usym(h));
+    Decimator d(timeline_of(h), first, end, columns);
+    read_samples<T>(h, first, end, [&](std::int64_t index, const T *values, std::size_t n) {
+        for (std::size_t k = 0; k < n; ++k) {
+            const auto v = static_cast<double>(values[k]);
+            d.add(index + static_cast<std::int64_t>(k), values[k] != unusable && std::isfinite(v), v);
+        }
+    });
+    return d.finish();
+}
+
+// --- The command ---------------------------------------------------------
+
+std::int64_t size_option(const Args &args, const char *name, std::int64_t min, std::int64_t max, std::int64_t fallback) {
+    const auto v = args.value(name);
+    return v ? read_count(name, *v, min, max) : fallback;
+}
+
+void write_file(const std::string &path, const std::string &target, const std::string &text) {
+    const int fd = open(path.c_str(), O_WRONLY | O_TRUNC);
+    if (fd < 0) throw Failure("cannot write " + target + ": " + system_error());
+    try {
+        OutputBuffer out(fd, target);
+        out.append(text);
+        out.flush();
+    } catch (...) {
+        close(fd);
+        throw;
+    }
+    if (close(fd) != 0) throw Failure("cannot write " + target + ": " + system_error());
+}
+
+int run_plot(const std::vector<std::string> &words) {
+    const Args args(words, {{"output", 'o', true}, {"from", 0, true}, {"to", 0, true}, {"width", 0, true},
+                            {"height", 0, true}});
+    const std::string file = args.operands(1, 1)[0];
+    const auto out = args.value("output");
+    if (!out) throw UsageError("-o OUT.svg is required");
+    const std::optional<double> from = args.value("from") ? std::optional(read_time("from", *args.value("from")))
+                                                          : std::nullopt;
+    const std::optional<double> to = args.value("to") ? std::optional(read_time("to", *args.value("to")))
+                                                      : std::nullopt;
+    PlotFrame frame(size_option(args, "width", 200, 20000, 1000), size_option(args, "height", 120, 20000, 400));
+
+    const StdoutToStderr route;  // the library's messages are errors here
+    const ViewedBottle bottle(file);
+    if (!bottle) throw Failure("");
+    bottle_hdr *h = bottle.get();
+    const Timeline line = timeline_of(h);
+    const auto selected = line.select(from, to);
+    const std::int64_t first = selected.first, end = selected.second;
+    if (first == end)
+        throw Failure(line.count == 0 ? file + " holds no samples" : "no sample of " + file + " lies in the given times");
+    const std::vector<PlotPoint> points = with_sample_type(
+        bot_type(h), [&](auto tag) { return decimate<decltype(tag)>(h, first, end, frame.columns()); });
+
+    PlotData data{file, line.time(first), line.time(end - 1), std::abs(line.step), end - first, points};
+    PendingFile pending(*out, true, 0666);
+    write_file(pending.path(), *out, svg_plot(frame, data));
+    pending.commit();
+    return 0;
+}
+
+}  // namespace
+
+const Subcommand kPlot{"plot", "draw a bottle as an SVG line plot", kHelp, true, run_plot};
+
+}  // namespace bottletool

@@ -1,0 +1,304 @@
+#include "timetext.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "command.h"
+#include "date.h"
+
+namespace bottletool {
+
+const char kTimeForms[] =
+    "TIME is one of YY[MM[DD[hh[mm[ss]]]]], CCYYMMDDhhmmss, YYjDDD[hh[mm[ss]]] or CCYYjDDDhhmmss "
+    "with an optional .fraction (GMT; four-digit years 1950-2049), ISO 8601 such as 2015-06-23 or "
+    "2015-06-23T12:34:56.5Z, or @SECONDS since 1970-01-01";
+
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+bool all_digits(std::string_view s) {
+    for (char c : s)
+        if (!is_digit(c)) return false;
+    return true;
+}
+
+// The number written by the digits at s[pos, pos + n), which must be digits.
+int digits_at(std::string_view s, std::size_t pos, std::size_t n) {
+    int v = 0;
+    for (std::size_t i = pos; i < pos + n; ++i) v = v * 10 + (s[i] - '0');
+    return v;
+}
+
+bool valid_clock(int hr, int mn, int se) { return hr >= 0 && hr < 24 && mn >= 0 && mn < 60 && se >= 0 && se < 60; }
+
+bool valid_date(int year, int month, int day) {
+    return month >= 1 && month <= 12 && day >= 1 && day <= msize(month, year);
+}
+
+// --- The date library's compact forms -----------------------------------
+
+// The year a two-digit year stands for in the compact forms.
+int widen_year(int yy) { return yy <= 49 ? 2000 + yy : 1900 + yy; }
+
+// The hour, minute and second that follow a date in a compact form; those
+// the text does not reach are 0.
+bool valid_compact_clock(std::string_view clock) {
+    const int hr = clock.size() >= 2 ? digits_at(clock, 0, 2) : 0;
+    const int mn = clock.size() >= 4 ? digits_at(clock, 2, 2) : 0;
+    const int se = clock.size() >= 6 ? digits_at(clock, 4, 2) : 0;
+    return valid_clock(hr, mn, se);
+}
+
+// A date part (the text before the fraction) in one of the compact forms,
+// naming a date that exists.  year_len is 2 or 4.
+bool valid_day_of_year_form(std::string_view d, std::size_t year_len, int year) {
+    if (d.size() < year_len + 4 || d.size() % 2 != 0 || d[year_len] != 'j') return false;
+    const std::string_view rest = d.substr(year_len + 1);
+    if (!all_digits(rest)) return false;
+    const int jl = digits_at(rest, 0, 3);
+    return jl >= 1 && jl <= ysize(year) && valid_compact_clock(rest.substr(3));
+}
+
+bool valid_month_day_form(std::string_view d, std::size_t year_len, int year) {
+    if (!all_digits(d) || d.size() % 2 != 0) return false;
+    const std::string_view rest = d.substr(year_len);
+    if (rest.size() >= 2 && (digits_at(rest, 0, 2) < 1 || digits_at(rest, 0, 2) > 12)) return false;
+    if (rest.size() >= 4 && !valid_date(year, digits_at(rest, 0, 2), digits_at(rest, 2, 2))) return false;
+    return valid_compact_clock(rest.size() > 4 ? rest.substr(4) : std::string_view());
+}
+
+bool valid_compact(std::string_view text) {
+    const std::size_t dot = text.rfind('.');
+    const std::string_view date = text.substr(0, dot);
+    if (dot != std::string_view::npos) {
+        const std::string_view fraction = text.substr(dot + 1);
+        if (fraction.empty() || !all_digits(fraction)) return false;
+    }
+    if (date.size() < 2 || !is_digit(date[0]) || !is_digit(date[1])) return false;
+    if (date.size() == 14) {
+        // Four-digit years: atod widens the two-digit year by its pivot
+        // and keeps the century only from 50 on, so accept only the years
+        // it reads as written.
+        if (!all_digits(date.substr(0, 4))) return false;
+        const int year = digits_at(date, 0, 4);
+        if (widen_year(year % 100) != year) return false;
+        return date[4] == 'j' ? valid_day_of_year_form(date, 4, year) : valid_month_day_form(date, 4, year);
+    }
+    if (date.size() > 12) return false;
+    const int year = widen_year(digits_at(date, 0, 2));
+    if (date.size() > 2 && date[2] == 'j') return valid_day_of_year_form(date, 2, year);
+    return valid_month_day_form(date, 2, year);
+}
+
+std::optional<double> parse_compact(std::string_view text) {
+    if (!valid_compact(text)) return std::nullopt;
+    return atod(std::string(text).c_str());
+}
+
+// --- ISO 8601 -------------------------------------------------------------
+
+// Reads ISO 8601 text from left to right.
+class IsoReader {
+public:
+    explicit IsoReader(std::string_view s) : s_(s) {}
+
+    std::optional<double> read() {
+        int year = 0, month = 0, day = 0, hr = 0, mn = 0, se = 0;
+        double fraction = 0, offset = 0;
+        if (!read_year(year) || !take('-') || !number(2, month) || !take('-') || !number(2, day)) return std::nullopt;
+        if (!valid_date(year, month, day)) return std::nullopt;
+        if (!done()) {
+            if (!take('T') && !take(' ')) return std::nullopt;
+            if (!number(2, hr)) return std::nullopt;
+            if (take(':')) {
+                if (!number(2, mn)) return std::nullopt;
+                if (take(':') && (!number(2, se) || !read_fraction(fraction))) return std::nullopt;
+            }
+            if (!valid_clock(hr, mn, se) || !read_offset(offset) || !done()) return std::nullopt;
+        }
+        datevec v{year, 0, month, day, 0, hr, mn, se, 0};
+        return vtod(&v) + fraction - offset;
+    }
+
+private:
+    bool done() const { return pos_ == s_.size(); }
+    bool peek(char c) const { return pos_ < s_.size() && s_[pos_] == c; }
+    bool take(char c) {
+        if (!peek(c)) return false;
+        ++pos_;
+        return true;
+    }
+    std::size_t digits_ahead() const {
+        std::size_t n = 0;
+        while (pos_ + n < s_.size() && is_digit(s_[pos_ + n])) ++n;
+        return n;
+    }
+    bool number(std::size_t n, int &v) {
+        if (digits_ahead() < n) return false;
+        v = digits_at(s_, pos_, n);
+        pos_ += n;
+        return true;
+    }
+    // Four digits, or a sign and four to nine digits (ISO's expanded years).
+    bool read_year(int &year) {
+        const bool minus = peek('-');
+        const bool sign = minus || peek('+');
+        if (sign) ++pos_;
+        const std::size_t n = digits_ahead();
+        if (sign ? (n < 4 || n > 9) : n != 4) return false;
+        number(n, year);
+        if (minus) year = -year;
+        return true;
+    }
+    bool read_fraction(double &fraction) {
+        if (!peek('.')) return true;
+        const std::size_t start = pos_;
+        ++pos_;
+        const std::size_t n = digits_ahead();
+        if (n == 0) return false;
+        pos_ += n;
+        std::from_chars(s_.data() + start, s_.data() + pos_, fraction);
+        return true;
+    }
+    // "Z", "+hh", "+hhmm" or "+hh:mm" (or "-"); no designator means GMT.
+    bool read_offset(double &offset) {
+        if (take('Z') || done()) return true;
+        const bool minus = peek('-');
+        if (!take('-') && !take('+')) return false;
+        int oh = 0, om = 0;
+        if (!number(2, oh)) return false;
+        if (!done()) {
+            take(':');
+            if (!number(2, om)) return false;
+        }
+        if (oh > 23 || om > 59) return false;
+        offset = (minus ? -1.0 : 1.0) * (oh * 3600.0 + om * 60.0);
+        return true;
+    }
+
+    std::string_view s_;
+    std::size_t pos_ = 0;
+};
+
+// --- Seconds since 1970 ---------------------------------------------------
+
+std::optional<double> parse_epoch(std::string_view text) {
+    if (text.size() < 2 || text[0] != '@') return std::nullopt;
+    double t = 0;
+    const char *end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data() + 1, end, t);
+    if (ec != std::errc() || ptr != end || !std::isfinite(t)) return std::nullopt;
+    return t;
+}
+
+// --- Writing --------------------------------------------------------------
+
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+char *two_digits(char *out, int v) {
+    std::memcpy(out, &kDigitPairs[static_cast<std::size_t>(v) * 2], 2);
+    return out + 2;
+}
+
+// x rounded to the nearest integer, halves upward; |x| below 2^63.  Done
+// by hand: the library's rounding functions are calls on plain x86-64.
+std::int64_t nearest_integer(double x) {
+    auto i = static_cast<std::int64_t>(x);  // toward zero
+    const double rest = x - static_cast<double>(i);
+    if (rest >= 0.5) ++i;
+    else if (rest < -0.5) --i;
+    return i;
+}
+
+std::int64_t floor_div(std::int64_t a, std::int64_t b) {
+    const std::int64_t q = a / b;
+    return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
+}
+
+}  // namespace
+
+std::optional<double> parse_time(std::string_view text) {
+    if (text.empty()) return std::nullopt;
+    if (text[0] == '@') return parse_epoch(text);
+    if (text.find('-', 1) != std::string_view::npos) {
+        auto t = IsoReader(text).read();
+        if (t && std::isfinite(*t)) return t;
+        return std::nullopt;
+    }
+    return parse_compact(text);
+}
+
+double read_time(std::string_view option, std::string_view text) {
+    if (auto t = parse_time(text)) return *t;
+    throw UsageError("--" + std::string(option) + ": cannot read the time " + quoted(text) + "; " + kTimeForms);
+}
+
+char *IsoTimeWriter::write(char *out, double t) {
+    constexpr double kLargestMsTime = 9.0e15;  // keeps t * 1000 within an int64
+    if (!(std::fabs(t) < kLargestMsTime)) {
+        *out++ = '@';
+        return write_epoch_time(out, t);
+    }
+    const std::int64_t ms = nearest_integer(t * 1000.0);
+    const std::int64_t second = floor_div(ms, 1000);
+    if (second != second_) set_second(second);
+    std::memcpy(out, prefix_, sizeof prefix_);  // all of it, for speed; the caller has room
+    out += prefix_len_;
+    const auto milli = static_cast<int>(ms - second * 1000);
+    *out++ = static_cast<char>('0' + milli / 100);
+    out = two_digits(out, milli % 100);
+    *out++ = 'Z';
+    return out;
+}
+
+void IsoTimeWriter::set_second(std::int64_t second) {
+    const std::int64_t day = floor_div(second, 86400);
+    if (day != day_) {
+        datevec v;
+        dtov(static_cast<double>(day) * 86400.0, &v);
+        const char *year_format = v.yr >= 0 && v.yr <= 9999 ? "%04d-%02d-%02dT" : "%+05d-%02d-%02dT";
+        const int n = std::snprintf(date_, sizeof date_, year_format, v.yr, v.mo, v.dm);
+        date_len_ = n > 0 ? static_cast<std::size_t>(n) : 0;
+        day_ = day;
+    }
+    const auto of_day = static_cast<int>(second - day * 86400);
+    char *p = prefix_;
+    std::memcpy(p, date_, date_len_);
+    p += date_len_;
+    p = two_digits(p, of_day / 3600);
+    *p++ = ':';
+    p = two_digits(p, of_day / 60 % 60);
+    *p++ = ':';
+    p = two_digits(p, of_day % 60);
+    *p++ = '.';
+    prefix_len_ = static_cast<std::size_t>(p - prefix_);
+    second_ = second;
+}
+
+char *write_epoch_time(char *out, double t) { return std::to_chars(out, out + kMaxTimeChars - 1, t).ptr; }
+
+std::string iso_time(double t) {
+    char text[kMaxTimeChars];
+    IsoTimeWriter writer;
+    return std::string(text, writer.write(text, t));
+}
+
+std::optional<CivilDate> civil_date(double t) {
+    datevec v;
+    dtov(t, &v);
+    if (v.jl == 0) return std::nullopt;
+    return CivilDate{v.yr, v.mo, v.dm};
+}
+
+double civil_time(int year, int month, int day) {
+    datevec v{year, 0, month, day, 0, 0, 0, 0, 0};
+    return vtod(&v);
+}
+
+}  // namespace bottletool

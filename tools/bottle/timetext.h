@@ -1,0 +1,68 @@
+// Times as the bottle command reads and writes them, all in GMT: the date
+// library's compact forms, ISO 8601, and seconds since 1970.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace bottletool {
+
+// The accepted forms of a TIME, for messages and help texts.
+extern const char kTimeForms[];
+
+// The time a text names, or nothing when it is in none of the accepted
+// forms (or names a date that does not exist, such as month 13):
+//  - the date library's compact forms, read by atod: YY[MM[DD[hh[mm[ss]]]]],
+//    CCYYMMDDhhmmss, YYjDDD[hh[mm[ss]]], CCYYjDDDhhmmss, each with an
+//    optional ".fraction"; four-digit years only from 1950 to 2049, the
+//    years atod reads as written;
+//  - ISO 8601 dates and times, YYYY-MM-DD[(T| )hh[:mm[:ss[.f]]][Z|+hh:mm]];
+//  - "@" and a number of seconds since 1970-01-01 00:00:00 GMT.
+std::optional<double> parse_time(std::string_view text);
+
+// parse_time, or a usage error naming the option and the accepted forms.
+double read_time(std::string_view option, std::string_view text);
+
+// The most characters write_iso_time and write_epoch_time produce.
+inline constexpr std::size_t kMaxTimeChars = 40;
+
+// Writes times as ISO 8601 in GMT with milliseconds, rounded to the
+// nearest millisecond: "2015-06-23T12:34:56.500Z".  Years outside 0 to
+// 9999 get a sign and at least four digits ("+12345-01-01T...").  A time
+// too far out for a millisecond count (or not finite) is written as
+// "@SECONDS".  The text of the last second written is kept, so the times
+// of one second cost only their milliseconds.
+class IsoTimeWriter {
+public:
+    // Writes at most kMaxTimeChars characters at out, and may change the
+    // characters after them up to out + kMaxTimeChars; returns the end.
+    char *write(char *out, double t);
+
+private:
+    void set_second(std::int64_t second);
+
+    std::int64_t day_ = INT64_MIN;     // day whose date_ is held
+    char date_[20] = {};               // "YYYY-MM-DDT"
+    std::size_t date_len_ = 0;
+    std::int64_t second_ = INT64_MIN;  // second whose prefix_ is held
+    char prefix_[32] = {};             // "YYYY-MM-DDThh:mm:ss."
+    std::size_t prefix_len_ = 0;
+};
+
+// Writes the shortest number that reads back as exactly t (at most
+// kMaxTimeChars - 1 characters); returns the end.
+char *write_epoch_time(char *out, double t);
+
+std::string iso_time(double t);
+
+// Broken-down GMT date of a time, and the time of the start of a GMT day.
+struct CivilDate {
+    int year = 0, month = 0, day = 0;
+};
+std::optional<CivilDate> civil_date(double t);
+double civil_time(int year, int month, int day);
+
+}  // namespace bottletool
