@@ -1,0 +1,502 @@
+// The bottle command run as a program: import, dump, info and plot, on
+// bottles it writes and on files written here byte by byte.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "capture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::read_file;
+using testsupport::RunResult;
+using testsupport::TempDir;
+using testsupport::write_file;
+
+RunResult bottle(const std::vector<std::string> &args, const std::string &input = "") {
+    return testsupport::run(BOTTLE_PATH, args, input);
+}
+
+bool contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
+
+std::vector<std::string> lines_of(const std::string &text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// Field `index` (0 time, 1 value) of each line of a dump, after its header.
+std::vector<std::string> dump_column(const std::string &csv, int index) {
+    std::vector<std::string> lines = lines_of(csv), out;
+    EXPECT_FALSE(lines.empty());
+    if (lines.empty()) return out;
+    EXPECT_EQ(lines[0], "time,value");
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const std::size_t comma = lines[i].find(',');
+        out.push_back(index == 0 ? lines[i].substr(0, comma) : lines[i].substr(comma + 1));
+    }
+    return out;
+}
+
+std::size_t count_of(const std::string &text, const std::string &part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+// --- Bottle files byte by byte (little-endian) ---------------------------
+
+void put(std::string &b, std::uint64_t v, int width) {
+    for (int i = 0; i < width; ++i) b.push_back(static_cast<char>(v >> (8 * i) & 0xff));
+}
+
+constexpr std::int32_t kUnusable[] = {32767, 999999, 999999, 9999999};
+
+std::string header(int type, double beg, float ivl, std::int32_t nsam, std::int32_t doff = 40) {
+    std::string b;
+    put(b, 349, 2);
+    put(b, 0, 2);
+    put(b, static_cast<std::uint32_t>(doff), 4);
+    put(b, std::bit_cast<std::uint64_t>(beg), 8);
+    put(b, std::bit_cast<std::uint32_t>(ivl), 4);
+    put(b, static_cast<std::uint32_t>(nsam), 4);
+    put(b, static_cast<std::uint32_t>(type), 4);
+    put(b, static_cast<std::uint32_t>(type >= 0 && type < 4 ? kUnusable[type] : 0), 4);
+    put(b, 0, 8);
+    return b;
+}
+
+std::string float_samples(const std::vector<float> &v) {
+    std::string b;
+    for (float x : v) put(b, std::bit_cast<std::uint32_t>(x), 4);
+    return b;
+}
+
+std::string long_samples(const std::vector<std::int32_t> &v) {
+    std::string b;
+    for (std::int32_t x : v) put(b, static_cast<std::uint32_t>(x), 4);
+    return b;
+}
+
+std::vector<float> counting(int n) {
+    std::vector<float> v;
+    for (int i = 0; i < n; ++i) v.push_back(static_cast<float>(i));
+    return v;
+}
+
+std::vector<std::string> counting_text(int from, int to) {
+    std::vector<std::string> v;
+    for (int i = from; i < to; ++i) v.push_back(std::to_string(i));
+    return v;
+}
+
+// --- import, then dump ---------------------------------------------------
+
+TEST(BottleImport, EachTypeReadsBackExactlyThroughDump) {
+    const struct {
+        const char *type;
+        std::string input;
+        std::vector<std::string> values;
+    } cases[] = {
+        {"int", "-32768\n\n32766\n+7\n nan \n", {"-32768", "", "32766", "7", ""}},
+        {"long", "-2147483648\n2147483647\n\"12\"\n\nNaN\n", {"-2147483648", "2147483647", "12", "", ""}},
+        {"float", "0.1\n-3.4028235e38\n1e-45\n\ninf\n-0\n", {"0.1", "-3.4028235e+38", "1e-45", "", "inf", "-0"}},
+        {"double", "0.1\r\n1.7976931348623157e308\n4.9e-324\n,\n-nan\n2.5", {"0.1", "1.7976931348623157e+308", "5e-324", "", "", "2.5"}},
+    };
+    for (const auto &c : cases) {
+        TempDir dir;
+        const std::string out = dir.file("t.bot");
+        const RunResult imported =
+            bottle({"import", out, "--type", c.type, "--begin", "2015-06-23T23:59:59.5Z", "--interval", "0.25"}, c.input);
+        ASSERT_EQ(imported.status, 0) << c.type << ": " << imported.err;
+        const RunResult dumped = bottle({"dump", out});
+        ASSERT_EQ(dumped.status, 0) << dumped.err;
+        EXPECT_EQ(dump_column(dumped.out, 1), c.values) << c.type;
+        const std::vector<std::string> times = dump_column(dumped.out, 0);
+        ASSERT_GE(times.size(), 4u);
+        EXPECT_EQ(times[0], "2015-06-23T23:59:59.500Z");
+        EXPECT_EQ(times[3], "2015-06-24T00:00:00.250Z");
+    }
+}
+
+TEST(BottleImport, ReadsItsOwnDumpBack) {
+    TempDir dir;
+    const std::string input = "a,b,1.5\nx,y,\n,,-2\n1e300\n";
+    ASSERT_EQ(bottle({"import", dir.file("a.bot"), "--type", "double", "--begin", "@-10", "--interval", "3"}, input).status, 0);
+    const RunResult first = bottle({"dump", dir.file("a.bot")});
+    ASSERT_EQ(first.status, 0);
+    EXPECT_EQ(first.out, "time,value\n1969-12-31T23:59:50.000Z,1.5\n1969-12-31T23:59:53.000Z,\n"
+                         "1969-12-31T23:59:56.000Z,-2\n1969-12-31T23:59:59.000Z,1e+300\n");
+    const RunResult again = bottle({"import", dir.file("b.bot"), "--type", "double", "--begin", "@-10", "--interval", "3"}, first.out);
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(read_file(dir.file("b.bot")), read_file(dir.file("a.bot")));
+}
+
+TEST(BottleImport, FailuresLeaveTheTargetAsItWas) {
+    const struct {
+        const char *type;
+        std::string input;
+        const char *message;
+    } cases[] = {
+        {"int", "1\n2\nabc\n", "line 3: \"abc\" is not a whole number"},
+        {"int", "1.5\n", "line 1: \"1.5\" is not a whole number"},
+        {"int", "40000\n", "line 1: \"40000\" does not fit the type int"},
+        {"int", "32767\n", "line 1: \"32767\" is the unusable value of the type int"},
+        {"long", "1\n2147483648\n", "line 2: \"2147483648\" does not fit the type long"},
+        {"float", "1e39\n", "line 1: \"1e39\" does not fit the type float"},
+        {"float", "1\n1.5\n999999\n", "line 3: \"999999\" is the unusable value"},
+        {"float", "time,value\nx,abc\n", "line 2: \"abc\" is not a number"},
+        {"double", "1e400\n", "line 1: \"1e400\" does not fit the type double"},
+        {"double", "1\n" + std::string(300, '1') + "\n", "line 2: the value is longer than 256 characters"},
+    };
+    for (const auto &c : cases) {
+        for (const bool existing : {false, true}) {
+            TempDir dir;
+            const std::string out = dir.file("t.bot");
+            if (existing) write_file(out, "precious");
+            std::vector<std::string> args{"import", out, "--type", c.type, "--begin", "@0", "--interval", "1"};
+            if (existing) args.push_back("--force");
+            const RunResult r = bottle(args, c.input);
+            EXPECT_EQ(r.status, 1) << c.input;
+            EXPECT_TRUE(contains(r.err, c.message)) << r.err;
+            EXPECT_EQ(fs::exists(out), existing);
+            if (existing) {
+                EXPECT_EQ(read_file(out), "precious");
+            }
+            EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), existing ? 1 : 0)
+                << "a temporary file was left behind";
+        }
+    }
+}
+
+TEST(BottleImport, UnreadableInputLeavesTheTargetAsItWas) {
+    TempDir dir;
+    const std::string out = dir.file("t.bot");
+    write_file(out, "precious");
+    // A directory opens for reading, but reading it fails.
+    const RunResult r = testsupport::run(
+        "/bin/sh", {"-c", "exec \"$0\" import \"$1\" --type int --begin @0 --interval 1 --force < \"$2\"", BOTTLE_PATH, out, dir.path()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "cannot read standard input")) << r.err;
+    EXPECT_EQ(read_file(out), "precious");
+}
+
+TEST(BottleImport, ReplacesAnExistingTargetOnlyWithForce) {
+    TempDir dir;
+    const std::string out = dir.file("t.bot");
+    write_file(out, "precious");
+    const std::vector<std::string> args{"import", out, "--type", "long", "--begin", "@0", "--interval", "1"};
+    const RunResult refused = bottle(args, "5\n");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(contains(refused.err, "already exists")) << refused.err;
+    EXPECT_EQ(read_file(out), "precious");
+
+    std::vector<std::string> forced = args;
+    forced.push_back("--force");
+    ASSERT_EQ(bottle(forced, "5\n").status, 0);
+    EXPECT_EQ(read_file(out), header(1, 0, 1, 1) + long_samples({5}));
+}
+
+TEST(BottleImport, CommandLinesItCannotUseAreUsageErrors) {
+    TempDir dir;
+    const std::string out = dir.file("t.bot");
+    const std::vector<std::vector<std::string>> cases{
+        {"import", out, "--begin", "@0", "--interval", "1"},
+        {"import", out, "--type", "short", "--begin", "@0", "--interval", "1"},
+        {"import", out, "--type", "int", "--begin", "tomorrow", "--interval", "1"},
+        {"import", out, "--type", "int", "--begin", "@0", "--interval", "-1"},
+        {"import", out, "--type", "int", "--begin", "@0", "--interval", "1e-50"},
+        {"import", out, "--type", "int", "--begin", "@0", "--interval", "nan"},
+        {"import", "--type", "int", "--begin", "@0", "--interval", "1"},
+        {"import", out, "--type", "int", "--begin", "@0", "--interval", "1", "--colour"},
+    };
+    for (const auto &args : cases) {
+        const RunResult r = bottle(args, "1\n");
+        EXPECT_EQ(r.status, 2) << args.back();
+        EXPECT_TRUE(contains(r.err, "bottle import: ")) << r.err;
+        EXPECT_FALSE(fs::exists(out));
+    }
+}
+
+// --- dump and info on files written here ---------------------------------
+
+TEST(BottleDump, SelectsSamplesByTime) {
+    TempDir dir;
+    const std::string file = dir.file("t.bot");
+    write_file(file, header(1, 100, 10, 10) + long_samples({0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    const struct {
+        std::vector<std::string> options;
+        std::vector<std::string> values;
+    } cases[] = {
+        {{}, counting_text(0, 10)},
+        {{"--from", "@125"}, counting_text(3, 10)},
+        {{"--from", "@130"}, counting_text(3, 10)},
+        {{"--to", "@150"}, counting_text(0, 5)},
+        {{"--from", "@125", "--to", "@150"}, counting_text(3, 5)},
+        {{"--count", "3"}, counting_text(0, 3)},
+        {{"--from", "@135", "--count", "100"}, counting_text(4, 10)},
+        {{"--from", "700101000140"}, counting_text(0, 10)},
+        {{"--from", "1970-01-01T00:01:50Z"}, counting_text(1, 10)},
+        {{"--from", "@500"}, {}},
+        {{"--to", "@0"}, {}},
+        {{"--count", "0"}, {}},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> args{"dump", file};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const RunResult r = bottle(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(dump_column(r.out, 1), c.values) << (c.options.empty() ? "" : c.options[1]);
+    }
+}
+
+TEST(BottleDump, CommandLinesItCannotUseAreUsageErrors) {
+    TempDir dir;
+    const std::string file = dir.file("t.bot");
+    write_file(file, header(1, 100, 10, 1) + long_samples({1}));
+    const std::vector<std::vector<std::string>> cases{
+        {"dump", file, "--to", "@1", "--count", "1"}, {"dump", file, "--count", "-1"},
+        {"dump", file, "--from", "85130"},           {"dump", file, file},
+        {"dump"},                                    {"dump", file, "--missing", "a\nb"},
+        {"dump", file, "--from"},                    {"dump", file, "--epoch=yes"},
+    };
+    for (const auto &args : cases) {
+        const RunResult r = bottle(args);
+        EXPECT_EQ(r.status, 2) << args.back();
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_TRUE(contains(bottle({"dump", file, "--from", "85130"}).err, "ISO 8601"));
+}
+
+TEST(BottleDump, HandWrittenHeadersThatDisagreeWithTheirFiles) {
+    TempDir dir;
+    const struct {
+        const char *name;
+        std::string bytes;
+        std::vector<std::string> dump_options;
+        std::vector<std::string> times, values;
+        std::vector<std::string> info;  // lines info must print
+    } cases[] = {
+        {"count", header(2, 0, 1, 5) + float_samples({0, 1, 2, 3, 4, 5, 6}), {"--epoch"},
+         counting_text(0, 7), counting_text(0, 7),
+         {" Thu Jan 01 00:00:00 GMT 1970 001 -> Thu Jan 01 00:00:06 GMT 1970 001  sec: 1  float: 7",
+          "  samples:   7", "  warning: the header says 5 samples; the file size gives 7"}},
+        {"trailing", header(3, 0, 1, 2) + std::string(16, '\0') + "abc", {"--epoch"}, {"0", "1"}, {"0", "0"},
+         {"  samples:   2", "  file size: 59 bytes", "  warning: 3 bytes after the last whole sample are part of no sample"}},
+        {"before1970", header(2, -86400.5, 0.25, 3) + float_samples({1, 999999, 3}), {"--missing", "NA"},
+         {"1969-12-30T23:59:59.500Z", "1969-12-30T23:59:59.750Z", "1969-12-31T00:00:00.000Z"}, {"1", "NA", "3"},
+         {"  begin:     1969-12-30T23:59:59.500Z", "  end:       1969-12-31T00:00:00.000Z"}},
+        {"interval0", header(1, 100, 0, 3) + long_samples({7, 8, 9}), {"--epoch"}, {"100", "101", "102"},
+         {"7", "8", "9"}, {"  interval:  0 s (sample times advance by 1 s)"}},
+        {"empty", header(0, 0, 60, 9), {}, {}, {}, {"  samples:   0", "  end:       (no samples)",
+                                                   "  warning: the header says 9 samples; the file size gives 0"}},
+        {"backward", header(2, 100, -10, 5) + float_samples({0, 1, 2, 3, 4}), {"--epoch", "--from", "@75", "--to", "@95"},
+         {"90", "80"}, {"1", "2"}, {"  warning: the interval is negative: sample times run backward"}},
+    };
+    for (const auto &c : cases) {
+        const std::string file = dir.file(c.name);
+        write_file(file, c.bytes);
+        std::vector<std::string> args{"dump", file};
+        args.insert(args.end(), c.dump_options.begin(), c.dump_options.end());
+        const RunResult dumped = bottle(args);
+        ASSERT_EQ(dumped.status, 0) << c.name << ": " << dumped.err;
+        EXPECT_EQ(dump_column(dumped.out, 0), c.times) << c.name;
+        EXPECT_EQ(dump_column(dumped.out, 1), c.values) << c.name;
+        const RunResult info = bottle({"info", file});
+        EXPECT_EQ(info.status, 0) << c.name << ": " << info.err;
+        const std::vector<std::string> lines = lines_of(info.out);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines[0], file + ":");
+        for (const std::string &line : c.info)
+            EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << c.name << ": " << line << "\n" << info.out;
+        EXPECT_EQ(read_file(file), c.bytes) << c.name << ": looking at a bottle changed it";
+    }
+}
+
+TEST(BottleDump, FilesThatAreNotBottles) {
+    TempDir dir;
+    const std::string text = dir.file("text"), shortfile = dir.file("short"), badtype = dir.file("badtype");
+    write_file(text, "time,value\n1,2\n");
+    write_file(shortfile, header(2, 0, 1, 0).substr(0, 10));
+    write_file(badtype, header(7, 0, 1, 0) + "12345678");
+    const struct {
+        std::string file, message;
+    } cases[] = {
+        {text, "bopen:  " + text + " is not a legal bottle"},
+        {shortfile, "bopen:  " + shortfile + " is not a legal bottle"},
+        {badtype, "bopen:  " + badtype + " is not a legal bottle"},
+        {dir.file("missing"), "bopen:  can't open file " + dir.file("missing")},
+    };
+    for (const auto &c : cases) {
+        const RunResult dumped = bottle({"dump", c.file});
+        EXPECT_EQ(dumped.status, 1);
+        EXPECT_EQ(dumped.out, "") << "standard output carries the CSV alone";
+        EXPECT_TRUE(contains(dumped.err, c.message)) << dumped.err;
+        // info prints the library's message as the file's description, and
+        // goes on with the next file.
+        const std::string good = dir.file("good");
+        write_file(good, header(2, 0, 1, 1) + float_samples({1}));
+        const RunResult info = bottle({"info", c.file, good});
+        EXPECT_EQ(info.status, 1);
+        EXPECT_TRUE(contains(info.out, c.file + ":\n" + c.message + "\n\n" + good + ":\n Thu Jan 01")) << info.out;
+        EXPECT_TRUE(contains(info.err, "1 of 2")) << info.err;
+    }
+}
+
+TEST(BottleDump, ReachesSamplesThatShareTheirTimes) {
+    // At 1e15 s, neighbouring doubles are 0.125 s apart and the interval is
+    // 1e-7 s: a million samples share each time, so windows can begin only
+    // at sample 0.  Reading past two blocks from there is refused.
+    TempDir dir;
+    const std::string file = dir.file("fine");
+    write_file(file, header(2, 1e15, 1e-7f, 0) + float_samples(counting(100000)));
+    const RunResult r = bottle({"dump", file, "--epoch"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> values = dump_column(r.out, 1);
+    EXPECT_EQ(values, counting_text(0, 100000));
+
+    write_file(file, header(2, 1e15, 1e-7f, 0) + float_samples(counting(140000)));
+    const RunResult refused = bottle({"dump", file});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(contains(refused.err, "sample 131072 cannot be reached by its time")) << refused.err;
+
+    write_file(file, header(2, 0, std::bit_cast<float>(0x7fc00000u), 0) + float_samples({1}));
+    const RunResult nan_interval = bottle({"dump", file});
+    EXPECT_EQ(nan_interval.status, 1);
+    EXPECT_TRUE(contains(nan_interval.err, "not a finite number")) << nan_interval.err;
+}
+
+// --- plot ----------------------------------------------------------------
+
+// Runs xmllint on a file: true when it is well-formed XML.
+bool well_formed(const std::string &file) {
+    const std::string xmllint = XMLLINT_PATH;
+    EXPECT_TRUE(fs::exists(xmllint)) << "xmllint is needed (Debian package libxml2-utils)";
+    const RunResult r = testsupport::run(xmllint, {"--noout", file});
+    EXPECT_EQ(r.err, "");
+    return r.status == 0;
+}
+
+std::vector<std::string> polylines(const std::string &svg) {
+    std::vector<std::string> out;
+    const std::string open = "<polyline points=\"";
+    for (std::size_t at = svg.find(open); at != std::string::npos; at = svg.find(open, at + 1)) {
+        const std::size_t start = at + open.size();
+        out.push_back(svg.substr(start, svg.find('"', start) - start));
+    }
+    return out;
+}
+
+// The y coordinates of a polyline's points.
+std::vector<double> ys(const std::string &points) {
+    std::vector<double> out;
+    std::istringstream in(points);
+    for (std::string xy; in >> xy;) out.push_back(std::stod(xy.substr(xy.find(',') + 1)));
+    return out;
+}
+
+TEST(BottlePlot, BreaksTheLineAtUnusableSamples) {
+    TempDir dir;
+    const std::string file = dir.file("g.bot"), svg = dir.file("g.svg");
+    ASSERT_EQ(bottle({"import", file, "--type", "float", "--begin", "2015-06-23", "--interval", "60"},
+                     "1\n2\n3\n\n5\n6\n7\n\n\n9\n")
+                  .status,
+              0);
+    const RunResult r = bottle({"plot", file, "-o", svg});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string text = read_file(svg);
+    EXPECT_TRUE(well_formed(svg));
+    const std::vector<std::string> lines = polylines(text);
+    ASSERT_EQ(lines.size(), 2u) << text;
+    EXPECT_EQ(ys(lines[0]).size(), 3u);
+    EXPECT_EQ(ys(lines[1]).size(), 3u);
+    EXPECT_EQ(count_of(text, "<circle"), 1u) << "the lone last sample is a dot";
+    EXPECT_TRUE(contains(text, ">2015-06-23<")) << "the time axis shows the date";
+}
+
+TEST(BottlePlot, KeepsTheExtremesOfEachColumn) {
+    TempDir dir;
+    const std::string file = dir.file("d.bot"), svg = dir.file("d.svg");
+    std::string input;
+    for (int i = 0; i < 100000; ++i) input += i == 50000 ? "100\n" : (i >= 70000 && i < 80000) ? "\n" : "0\n";
+    ASSERT_EQ(bottle({"import", file, "--type", "int", "--begin", "@0", "--interval", "1"}, input).status, 0);
+    ASSERT_EQ(bottle({"plot", file, "-o", svg, "--width", "200"}).status, 0);
+    const std::string text = read_file(svg);
+    EXPECT_TRUE(well_formed(svg));
+    const std::vector<std::string> lines = polylines(text);
+    ASSERT_EQ(lines.size(), 2u);
+    std::vector<double> all = ys(lines[0]);
+    const std::vector<double> second = ys(lines[1]);
+    all.insert(all.end(), second.begin(), second.end());
+    EXPECT_LE(all.size(), 2u * (200 - 104)) << "at most two points per pixel column";
+    const double baseline = all.back();
+    EXPECT_EQ(std::count_if(all.begin(), all.end(), [&](double y) { return y != baseline; }), 1) << "one spike";
+}
+
+TEST(BottlePlot, WritesWellFormedXmlForAnyNameAndData) {
+    TempDir dir;
+    const std::string file = dir.file("a&b<\"c\">\xff.bot"), svg = dir.file("p.svg");
+    write_file(file, header(3, 1e9, 0.001f, 0) + std::string(8 * 3, '\0'));
+    ASSERT_EQ(bottle({"plot", file, "-o", svg, "--width", "300", "--height", "150"}).status, 0);
+    EXPECT_TRUE(well_formed(svg));
+
+    write_file(file, header(2, 0, 1, 0) + float_samples({999999, 999999}));
+    write_file(svg, "old");
+    ASSERT_EQ(bottle({"plot", file, "-o", svg}).status, 0);
+    EXPECT_TRUE(contains(read_file(svg), "no usable samples"));
+    EXPECT_TRUE(well_formed(svg));
+}
+
+TEST(BottlePlot, FailsWithoutSamplesOrUsableOptions) {
+    TempDir dir;
+    const std::string file = dir.file("t.bot"), svg = dir.file("t.svg");
+    write_file(file, header(2, 0, 1, 0) + float_samples({1, 2}));
+    const struct {
+        std::vector<std::string> args;
+        int status;
+    } cases[] = {
+        {{"plot", file}, 2},
+        {{"plot", file, "-o", svg, "--width", "10"}, 2},
+        {{"plot", file, "-o", svg, "--height", "x"}, 2},
+        {{"plot", file, "-o", svg, "--from", "@5"}, 1},
+        {{"plot", dir.file("missing"), "-o", svg}, 1},
+    };
+    for (const auto &c : cases) {
+        const RunResult r = bottle(c.args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_FALSE(fs::exists(svg));
+    }
+}
+
+// --- the command line as a whole -----------------------------------------
+
+TEST(BottleCommand, HelpForEachCommandAndItsManPageAgree) {
+    const std::string man = read_file(BOTTLE_MAN_PATH);
+    ASSERT_FALSE(man.empty());
+    for (const char *command : {"info", "dump", "import", "plot"}) {
+        const RunResult r = bottle({command, "--help"});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out.rfind(std::string("usage: bottle ") + command, 0), 0u) << r.out;
+        EXPECT_TRUE(contains(man, std::string(".SS ") + command)) << command;
+        std::istringstream words(r.out);
+        for (std::string word; words >> word;) {
+            if (word.rfind("--", 0) != 0 || word.size() < 3) continue;
+            std::string option = word.substr(2, word.find_first_not_of("abcdefghijklmnopqrstuvwxyz", 2) - 2);
+            EXPECT_TRUE(contains(man, "\\-\\-" + option)) << command << " --" << option << " is not in the man page";
+        }
+    }
+    EXPECT_EQ(bottle({}).status, 2);
+    EXPECT_EQ(bottle({"frobnicate"}).status, 2);
+    EXPECT_EQ(bottle({"--help"}).status, 0);
+}
+
+}  // namespace

@@ -1,0 +1,145 @@
+// Times as the bottle command reads and writes them.
+
+#include "timetext.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "command.h"
+#include "date.h"
+
+namespace {
+
+using bottletool::iso_time;
+using bottletool::parse_time;
+
+struct Readable {
+    const char *text;
+    double t;
+};
+
+TEST(ParseTime, ReadsTheAcceptedForms) {
+    zone = 0;
+    const Readable cases[] = {
+        // The date library's compact forms, as atod reads them.
+        {"850704123456", 489328496},
+        {"19850704123456", 489328496},
+        {"85j185123456", 489328496},
+        {"1985j185123456", 489328496},
+        {"850704123456.5", 489328496.5},
+        {"85070412", 489326400},
+        {"85j001", 473385600},
+        {"8507", 489283200 - 4 * 86400},  // day 0 of July: 30 June 1985
+        {"490101000000", 2493072000},
+        {"500101000000", -631152000},
+        // ISO 8601.
+        {"2015-06-23", 1435017600},
+        {"2015-06-23T12:34:56.5Z", 1435062896.5},
+        {"2015-06-23 12:34:56.5", 1435062896.5},
+        {"2015-06-23T12Z", 1435060800},
+        {"2015-06-23T12:34", 1435062840},
+        {"2015-06-23T12:34:56+05:30", 1435062896 - 19800},
+        {"2015-06-23T12:34:56-0100", 1435062896 + 3600},
+        {"1969-12-31T23:59:59.75Z", -0.25},
+        {"2000-02-29", 951782400},
+        {"0000-01-01", -62167219200},
+        {"-0001-12-31", -62167219200 - 86400},
+        {"+10000-01-01", 253402300800},
+        // Seconds since 1970.
+        {"@0", 0},
+        {"@-1.5", -1.5},
+        {"@1e9", 1e9},
+    };
+    for (const Readable &c : cases) {
+        const std::optional<double> t = parse_time(c.text);
+        ASSERT_TRUE(t.has_value()) << c.text;
+        EXPECT_DOUBLE_EQ(*t, c.t) << c.text;
+    }
+}
+
+TEST(ParseTime, RejectsEverythingElse) {
+    zone = 0;
+    const char *cases[] = {
+        "", "2015", "201506", "8513", "850230", "85j000", "85j366", "1985j366000000", "8507042",
+        "19450101000000",  // atod would read 2045
+        "20510101000000",  // and this 1951
+        "850704246000", "850704125960", "85070412345", "850704123456.", "850704123456.5x", "85x704",
+        "2015-02-29", "2015-13-01", "2015-06-31", "2015-6-23", "2015-06-23T", "2015-06-23T24:00",
+        "2015-06-23T12:60", "2015-06-23T12:34:56.", "2015-06-23T12:34:56+24:00", "2015-06-23Z", "2015-06-23T12:34:56 ",
+        "+123-01-01", "@", "@nan", "@inf", "@1x", "@ 1", "abc", "now",
+    };
+    for (const char *text : cases) EXPECT_FALSE(parse_time(text).has_value()) << text;
+}
+
+TEST(ParseTime, ErrorNamesTheOptionAndTheForms) {
+    try {
+        bottletool::read_time("from", "yesterday");
+        FAIL() << "no error";
+    } catch (const bottletool::UsageError &e) {
+        const std::string what = e.what();
+        EXPECT_NE(what.find("--from"), std::string::npos) << what;
+        EXPECT_NE(what.find("\"yesterday\""), std::string::npos) << what;
+        EXPECT_NE(what.find("CCYYMMDDhhmmss"), std::string::npos) << what;
+        EXPECT_NE(what.find("ISO 8601"), std::string::npos) << what;
+        EXPECT_NE(what.find("@SECONDS"), std::string::npos) << what;
+        EXPECT_EQ(e.status(), bottletool::kUsage);
+    }
+}
+
+TEST(IsoTime, WritesGmtWithMilliseconds) {
+    zone = 0;
+    const struct {
+        double t;
+        const char *text;
+    } cases[] = {
+        {0, "1970-01-01T00:00:00.000Z"},
+        {-0.001, "1969-12-31T23:59:59.999Z"},
+        {489162896.789, "1985-07-02T14:34:56.789Z"},
+        {0.0005, "1970-01-01T00:00:00.001Z"},
+        {86399.9996, "1970-01-02T00:00:00.000Z"},
+        {-62167219200, "0000-01-01T00:00:00.000Z"},
+        {-62167219200 - 86400, "-0001-12-31T00:00:00.000Z"},
+        {253402300800, "+10000-01-01T00:00:00.000Z"},
+        {NAN, "@nan"},
+        {1e300, "@1e+300"},
+        {-INFINITY, "@-inf"},
+    };
+    for (const auto &c : cases) EXPECT_EQ(iso_time(c.t), c.text) << c.t;
+}
+
+TEST(IsoTime, ReadsBackToTheNearestMillisecond) {
+    zone = 0;
+    // Times up to 8e10 s carry about 1e-5 s of rounding of their own.
+    for (double t = -8e10; t < 8e10; t += 987654321.1234) {
+        const auto back = parse_time(iso_time(t));
+        ASSERT_TRUE(back.has_value()) << iso_time(t);
+        EXPECT_NEAR(*back, t, 0.0005 + 2e-5) << iso_time(t);
+    }
+}
+
+// One writer over consecutive times keeps the text of its last second and
+// day: it must agree with a fresh writer at every change of either.
+TEST(IsoTime, KeptSecondAndDayFollowTheTimes) {
+    zone = 0;
+    bottletool::IsoTimeWriter writer;
+    const double times[] = {86399.998, 86399.999, 86400, 86400.001, 86401, -0.5, -0.001, 0, 1e9, 1e9 + 0.25, 86400};
+    for (double t : times) {
+        char text[bottletool::kMaxTimeChars];
+        EXPECT_EQ(std::string(text, writer.write(text, t)), iso_time(t)) << t;
+    }
+}
+
+TEST(EpochTime, WritesTheShortestExactNumber) {
+    const double times[] = {0, -1.5, 1435062896.5, 0.1, 1e-300, 1.7976931348623157e308};
+    for (double t : times) {
+        char text[bottletool::kMaxTimeChars];
+        const std::string written(text, bottletool::write_epoch_time(text, t));
+        EXPECT_EQ(parse_time("@" + written), t) << written;
+    }
+}
+
+}  // namespace
