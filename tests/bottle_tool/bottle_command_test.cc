@@ -322,6 +322,22 @@ TEST(BottleDump, HandWrittenHeadersThatDisagreeWithTheirFiles) {
     }
 }
 
+TEST(BottleDump, LookingWithStandardOutputClosedLeavesTheFileAlone) {
+    // With standard output closed, the bottle would be opened as descriptor
+    // 1 and the printed description written into it.
+    TempDir dir;
+    const std::string file = dir.file("t.bot"), bytes = header(2, 0, 1, 1) + float_samples({1});
+    write_file(file, bytes);
+    // Many files, so that printed text fills the output buffer while a
+    // bottle is open.
+    std::vector<std::string> args{"-c", "exec \"$0\" info \"$@\" >&-", BOTTLE_PATH};
+    args.insert(args.end(), 50, file);
+    testsupport::run("/bin/sh", args);
+    EXPECT_EQ(read_file(file), bytes);
+    testsupport::run("/bin/sh", {"-c", "exec \"$0\" dump \"$1\" >&-", BOTTLE_PATH, file});
+    EXPECT_EQ(read_file(file), bytes);
+}
+
 TEST(BottleDump, FilesThatAreNotBottles) {
     TempDir dir;
     const std::string text = dir.file("text"), shortfile = dir.file("short"), badtype = dir.file("badtype");

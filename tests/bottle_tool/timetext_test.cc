@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <optional>
 #include <string>
@@ -133,11 +134,21 @@ TEST(IsoTime, KeptSecondAndDayFollowTheTimes) {
     }
 }
 
+// Seconds are written as the shortest number that reads back exactly: the
+// text std::to_chars writes, which a faster path for whole milliseconds
+// must match.
 TEST(EpochTime, WritesTheShortestExactNumber) {
-    const double times[] = {0, -1.5, 1435062896.5, 0.1, 1e-300, 1.7976931348623157e308};
+    std::vector<double> times = {0, -1.5, 0.001, -0.0005, 0.01, 0.1, 1e-300, 1e6, 1e22, 1435062896.5, -86400.125,
+                                 8796093022207.999, 8796093022208.001, 1.7976931348623157e308};
+    for (int i = 0; i < 20000; ++i) {
+        times.push_back(1435017600 + i * static_cast<double>(0.01f));
+        times.push_back(-1e9 + i * 0.001);
+        times.push_back(i * 0.1);
+    }
     for (double t : times) {
-        char text[bottletool::kMaxTimeChars];
+        char text[bottletool::kMaxTimeChars], expected[64];
         const std::string written(text, bottletool::write_epoch_time(text, t));
+        EXPECT_EQ(written, std::string(expected, std::to_chars(expected, expected + sizeof expected, t).ptr));
         EXPECT_EQ(parse_time("@" + written), t) << written;
     }
 }

@@ -2,11 +2,15 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <exception>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "command.h"
 #include "date.h"
@@ -69,9 +73,19 @@ int run(const Subcommand &sub, const std::vector<std::string> &words) {
     }
 }
 
+// Standard input, output and error closed when the program starts would be
+// taken by the first files it opens, and printed text would land in those:
+// hold them with /dev/null instead.  False when that cannot be done.
+bool hold_standard_descriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", O_RDWR) != fd) return false;
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
+    if (!hold_standard_descriptors()) return bottletool::kFailed;
     zone = 0;  // every time the command reads or writes is GMT
     const std::vector<std::string> words(argv + std::min(argc, 1), argv + argc);
     if (words.empty()) {

@@ -104,9 +104,13 @@ void draw_points(std::string &svg, const Axis &x, const Axis &y, const std::vect
             dots += "<circle cx=\"" + coord(x.at(points[i].t)) + "\" cy=\"" + coord(y.at(points[i].v)) + "\" r=\"1.5\"/>\n";
         } else {
             lines += "<polyline points=\"";
+            std::string last;
             for (std::size_t k = i; k < j; ++k) {
+                std::string xy = coord(x.at(points[k].t)) + "," + coord(y.at(points[k].v));
+                if (xy == last) continue;  // the same pixel again adds nothing
                 if (k > i) lines += ' ';
-                lines += coord(x.at(points[k].t)) + "," + coord(y.at(points[k].v));
+                lines += xy;
+                last = std::move(xy);
             }
             lines += "\"/>\n";
         }

@@ -221,6 +221,19 @@ std::int64_t floor_div(std::int64_t a, std::int64_t b) {
     return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
 }
 
+// "-12.34": a number of milliseconds (not a whole second) as seconds.
+char *write_milliseconds(char *out, std::int64_t ms) {
+    if (ms < 0) *out++ = '-';
+    const std::uint64_t magnitude = ms < 0 ? 0 - static_cast<std::uint64_t>(ms) : static_cast<std::uint64_t>(ms);
+    out = std::to_chars(out, out + 20, magnitude / 1000).ptr;
+    *out++ = '.';
+    const auto fraction = static_cast<int>(magnitude % 1000);
+    *out++ = static_cast<char>('0' + fraction / 100);
+    if (fraction % 100 != 0) *out++ = static_cast<char>('0' + fraction / 10 % 10);
+    if (fraction % 10 != 0) *out++ = static_cast<char>('0' + fraction % 10);
+    return out;
+}
+
 }  // namespace
 
 std::optional<double> parse_time(std::string_view text) {
@@ -281,7 +294,18 @@ void IsoTimeWriter::set_second(std::int64_t second) {
     second_ = second;
 }
 
-char *write_epoch_time(char *out, double t) { return std::to_chars(out, out + kMaxTimeChars - 1, t).ptr; }
+char *write_epoch_time(char *out, double t) {
+    // Times of whole milliseconds, the common case, are written directly:
+    // below 2^43 s neighbouring doubles lie closer than a millisecond, so
+    // when ms / 1000 reads back as t (the division rounds correctly) no
+    // shorter decimal does, and the text is the one to_chars would write.
+    constexpr double kMillisecondsExact = 8796093022208.0;  // 2^43
+    if (std::fabs(t) < kMillisecondsExact) {
+        const std::int64_t ms = nearest_integer(t * 1000.0);
+        if (ms % 1000 != 0 && static_cast<double>(ms) / 1000.0 == t) return write_milliseconds(out, ms);
+    }
+    return std::to_chars(out, out + kMaxTimeChars - 1, t).ptr;
+}
 
 std::string iso_time(double t) {
     char text[kMaxTimeChars];
