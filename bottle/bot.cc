@@ -69,7 +69,7 @@ constexpr int64_t kMaxFileSize = INT_MAX;
 // Samples of the bottle that lie wholly within the largest file.  Every
 // width is a power of two, so the division is a shift (this runs on every
 // window, and a 64-bit division costs more than the rest of the setup).
-int64_t addressable_samples(const bottle_hdr *b) {
+inline int64_t addressable_samples(const bottle_hdr *b) {
     static_assert(std::all_of(bwidth.begin(), bwidth.end(), [](int w) { return std::has_single_bit(unsigned(w)); }));
     if (b->doff < 0) return 0;
     return (kMaxFileSize - b->doff) >> std::countr_zero(unsigned(bwidth[b->type]));
@@ -94,7 +94,7 @@ float narrow_to_float(double d) {
 constexpr int64_t kFarBelow = -(int64_t{1} << 40);
 constexpr int64_t kFarAbove = int64_t{1} << 40;
 
-std::optional<int64_t> sample_index(const bottle_hdr *b, double t) {
+inline std::optional<int64_t> sample_index(const bottle_hdr *b, double t) {
     const double step = b->ivl == 0 ? 1.0 : static_cast<double>(b->ivl);
     const double q = (t - b->beg) / step;
     if (std::isnan(q)) return std::nullopt;

@@ -156,8 +156,8 @@ int getb(pagebuf *pb, int start, int n, void *dst) {
         return 0;
     }
     // Positions outside the file's range, like those past its end, read as zeros.
-    std::memset(out, 0, static_cast<size_t>(s.lo - s.start));
-    std::memset(out + (s.hi - s.start), 0, static_cast<size_t>(s.start + s.length - s.hi));
+    if (s.lo > s.start) std::memset(out, 0, static_cast<size_t>(s.lo - s.start));
+    if (s.start + s.length > s.hi) std::memset(out + (s.hi - s.start), 0, static_cast<size_t>(s.start + s.length - s.hi));
     if (!pb) {
         std::memset(out, 0, static_cast<size_t>(s.length));
         return 0;
@@ -227,7 +227,7 @@ int reapage(pagebuf *pb, int page) {
         trace_read(pb, page, -1);
         return 0;
     }
-    std::memset(pb->data + r, 0, static_cast<size_t>(kPageSize - r));
+    if (r < kPageSize) std::memset(pb->data + r, 0, static_cast<size_t>(kPageSize - r));
     if (Verbose) trace_read(pb, page, static_cast<long>(r));
     return 0;
 }
