@@ -107,7 +107,7 @@ TEST(BottleImport, EachTypeReadsBackExactlyThroughDump) {
         std::string input;
         std::vector<std::string> values;
     } cases[] = {
-        {"int", "-32768\n\n32766\n+7\n nan \n", {"-32768", "", "32766", "7", ""}},
+        {"int", "\xEF\xBB\xBF-32768\n\n32766\n+7\n nan \n", {"-32768", "", "32766", "7", ""}},
         {"long", "-2147483648\n2147483647\n\"12\"\n\nNaN\n", {"-2147483648", "2147483647", "12", "", ""}},
         {"float", "0.1\n-3.4028235e38\n1e-45\n\ninf\n-0\n", {"0.1", "-3.4028235e+38", "1e-45", "", "inf", "-0"}},
         {"double", "0.1\r\n1.7976931348623157e308\n4.9e-324\n,\n-nan\n2.5", {"0.1", "1.7976931348623157e+308", "5e-324", "", "", "2.5"}},

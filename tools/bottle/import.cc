@@ -118,6 +118,9 @@ private:
     std::int64_t line_ = 0;
 };
 
+// Some programs begin UTF-8 text with this.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 bool starts_with_letter(std::string_view field) {
     while (!field.empty() && (field.front() == ' ' || field.front() == '\t' || field.front() == '"'))
         field.remove_prefix(1);
@@ -148,6 +151,7 @@ void import_lines(SampleWriter<T> &writer, T unusable, int type) {
     while (input.next(field)) {
         const auto where = [&] { return "line " + std::to_string(input.line()) + ": "; };
         if (input.too_long()) throw Failure(where() + "the value is longer than 256 characters");
+        if (input.line() == 1 && field.starts_with(kByteOrderMark)) field.remove_prefix(kByteOrderMark.size());
         T value{};
         const ValueText kind = read_value(field, unusable, value);
         if (kind == ValueText::kNotNumber && input.line() == 1 && starts_with_letter(field)) continue;  // a header
