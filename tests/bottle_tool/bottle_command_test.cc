@@ -385,6 +385,17 @@ TEST(BottleDump, ReachesSamplesThatShareTheirTimes) {
     EXPECT_EQ(refused.status, 1);
     EXPECT_TRUE(contains(refused.err, "sample 131072 cannot be reached by its time")) << refused.err;
 
+    // At 1e9 s neighbouring doubles are 1.2e-7 s apart: about every
+    // thousandth sample begins a window, and import and dump must start
+    // each block from one of those.
+    std::string input;
+    for (int i = 0; i < 300000; ++i) input += std::to_string(i) + "\n";
+    const std::string spaced = dir.file("spaced");
+    ASSERT_EQ(bottle({"import", spaced, "--type", "long", "--begin", "@1e9", "--interval", "1.2e-10"}, input).status, 0);
+    const RunResult back = bottle({"dump", spaced});
+    ASSERT_EQ(back.status, 0) << back.err;
+    EXPECT_EQ(dump_column(back.out, 1), counting_text(0, 300000));
+
     write_file(file, header(2, 0, std::bit_cast<float>(0x7fc00000u), 0) + float_samples({1}));
     const RunResult nan_interval = bottle({"dump", file});
     EXPECT_EQ(nan_interval.status, 1);
