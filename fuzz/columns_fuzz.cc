@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::vector<char *> column;
     int longest = 0;
     for (std::string &line : lines) {
-        line = line.c_str();  // up to the first NUL, as C sees it
+        line.resize(std::strlen(line.c_str()));  // up to the first NUL, as C sees it
         column.push_back(line.empty() ? nullptr : line.data());
         longest = std::max(longest, places(line.c_str()));
     }
