@@ -395,6 +395,12 @@ TEST_F(Bottle, CloseReportsAFailedHeaderWrite) {
     EXPECT_EQ(io.err, "wripage write: No space left on device\nbclose: header write: No space left on device\n");
 }
 
+TEST_F(Bottle, CreateReportsAHeaderThatCannotBeWritten) {
+    auto io = capture([&] { EXPECT_EQ(bcreat("/dev/full", 0, 1, 0), nullptr); });
+    EXPECT_EQ(io.err, "bcreat: header write: No space left on device\n");
+    EXPECT_EQ(io.out, "bopen:  /dev/full is not a legal bottle\n");
+}
+
 TEST_F(Bottle, AReadOnlyBottleReadsAndClosesQuietlyButReportsLostWrites) {
     bclose(make(kInt, {1, 2, 3}));
     const std::string before = contents();

@@ -9,7 +9,10 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include "capture.h"
 
@@ -238,6 +241,24 @@ TEST_F(PageBuffer, WriteBackToAFullDeviceIsReportedAndTheChangeLost) {
     EXPECT_EQ(io.err, "wripage write: No space left on device\n");
     EXPECT_EQ(loose(io.out), written(full, 0, -1));
     close(full);
+}
+
+TEST_F(PageBuffer, AWriteBackCutShortIsFinishedOrReportedNotTakenForDone) {
+    // A file size limit of 100 bytes: the write-back's first call stops at
+    // the limit, the rest fails the way a full disk would.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit limit = saved;
+    limit.rlim_cur = 100;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    pagebuf *pb = open_file();
+    putb(pb, 0, 300, pattern(300).data());
+    auto io = capture([&] { closeb(pb); });
+    setrlimit(RLIMIT_FSIZE, &saved);
+    EXPECT_EQ(io.err, "wripage write: File too large\n");
+    EXPECT_EQ(loose(io.out), written(fd_, 0, -1));
+    EXPECT_EQ(contents(), pattern(100));
 }
 
 TEST_F(PageBuffer, WriteBackThroughAReadOnlyDescriptorFailsAndTheNextPageLoads) {
