@@ -167,6 +167,19 @@ TEST(Demo, ReadsFromAPipe) {
     EXPECT_NE(r.err.find("gincross-demo: "), std::string::npos);
 }
 
+TEST(Demo, CommandLineManners) {
+    auto help = testsupport::run(GINCROSS_DEMO_PATH, {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(help.out.starts_with("usage: gincross-demo\n")) << help.out;
+    auto version = testsupport::run(GINCROSS_DEMO_PATH, {"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_TRUE(version.out.starts_with("gincross-demo ")) << version.out;
+    auto wrong = testsupport::run(GINCROSS_DEMO_PATH, {"-x"});
+    EXPECT_EQ(wrong.status, 2);
+    EXPECT_EQ(wrong.out, "");
+    EXPECT_TRUE(wrong.err.starts_with("gincross-demo: unknown argument \"-x\"")) << wrong.err;
+}
+
 // The demo on a pseudo-terminal left in canonical mode with echo: it must
 // switch both off to receive the report (which has no line end), and put
 // them back when it ends, normally or by a signal.

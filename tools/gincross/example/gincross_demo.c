@@ -11,6 +11,7 @@
 
 #include <signal.h>
 #include <stdio.h>
+#include <string.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -124,7 +125,24 @@ static void raw_mode(void) {
 
 /* ---- main ------------------------------------------------------------- */
 
-int main(void) {
+static const char usage[] =
+    "usage: gincross-demo\n"
+    "Run it in a Tektronix 4010/4014 terminal or emulator (xterm -t): it draws a frame,\n"
+    "reads one crosshair position (place the crosshair, press a key) and prints it.\n";
+
+int main(int argc, char **argv) {
+    if (argc > 1) {
+        if (!strcmp(argv[1], "-h") || !strcmp(argv[1], "--help")) {
+            fputs(usage, stdout);
+            return 0;
+        }
+        if (!strcmp(argv[1], "--version")) {
+            puts("gincross-demo " GINCROSS_DEMO_VERSION);
+            return 0;
+        }
+        fprintf(stderr, "gincross-demo: unknown argument \"%s\"\n%s", argv[1], usage);
+        return 2;
+    }
     catch_signals();
     draw_frame();
 
