@@ -34,6 +34,14 @@ void set_zone(int z) {
     tzset();
 }
 
+// The C library's counterpart of dtov: gmtime_r in GMT, localtime_r in a zone.
+void libc_broken_down(time_t t, struct tm *tm, bool local) {
+    if (local)
+        localtime_r(&t, tm);
+    else
+        gmtime_r(&t, tm);
+}
+
 void BM_dtov(benchmark::State &state) {
     set_zone(static_cast<int>(state.range(0)));
     const auto &times = sample_times();
@@ -51,11 +59,7 @@ void BM_libc_gmtime_localtime(benchmark::State &state) {
     size_t i = 0;
     struct tm tm;
     for (auto _ : state) {
-        time_t t = static_cast<time_t>(times[i++ & 4095]);
-        if (state.range(0) == 0)
-            gmtime_r(&t, &tm);
-        else
-            localtime_r(&t, &tm);
+        libc_broken_down(static_cast<time_t>(times[i++ & 4095]), &tm, state.range(0) != 0);
         benchmark::DoNotOptimize(tm);
     }
 }
@@ -135,11 +139,7 @@ void BM_libc_strftime(benchmark::State &state) {
     char buf[40];
     struct tm tm;
     for (auto _ : state) {
-        time_t t = static_cast<time_t>(times[i++ & 4095]);
-        if (state.range(0) == 0)
-            gmtime_r(&t, &tm);
-        else
-            localtime_r(&t, &tm);
+        libc_broken_down(static_cast<time_t>(times[i++ & 4095]), &tm, state.range(0) != 0);
         strftime(buf, sizeof buf, format, &tm);
         benchmark::DoNotOptimize(buf);
     }
