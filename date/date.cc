@@ -159,28 +159,34 @@ struct DaySplit {
 };
 
 // Splits t into whole days (the floor of t / 86400) and the seconds into
-// that day, t − 86400 × days.  Below 2^52 that product is exact in a double
-// and the quotient, taken through the reciprocal, is corrected by exact
-// comparisons; above, fma gives exact products.  False when t is not a time
-// of a representable year (NaN and infinities included).
+// that day, t − 86400 × days.  Below 2^52 that product is exact in a double;
+// the quotient is taken through the reciprocal, rounded down, and corrected
+// in the rare case that rounding left it one off.  Above, fma gives exact
+// products.  False when t is not a time of a representable year (NaN and
+// infinities included).
 inline bool split_day(double t, DaySplit &out) {
     if (!(t >= kFirstTime && t < kEndTime)) return false;
     constexpr double kDay = kSecondsPerDay;
-    int64_t days = static_cast<int64_t>(t * (1 / kDay));  // truncates; off by at most one
+    int64_t days = static_cast<int64_t>(t * (1 / kDay)) - (t < 0);
     double seconds;
     if (std::fabs(t) < 0x1p52) {
-        days -= static_cast<double>(days) * kDay > t;
-        days += static_cast<double>(days + 1) * kDay <= t;
         seconds = t - static_cast<double>(days) * kDay;
+        if (seconds < 0 || seconds >= kDay) {
+            days += seconds < 0 ? -1 : 1;
+            seconds = t - static_cast<double>(days) * kDay;
+        }
     } else {
         days -= std::fma(static_cast<double>(days), kDay, -t) > 0;
         days += std::fma(static_cast<double>(days + 1), kDay, -t) <= 0;
         seconds = std::fma(-static_cast<double>(days), kDay, t);
     }
     // A time a hair before midnight can round up to the whole day; it is the
-    // following midnight, not hour 24.
+    // following midnight, not hour 24 (nor a hair before 0 of that day, when
+    // the correction above already moved to it).
     if (seconds >= kDay) {
         ++days;
+        seconds = 0;
+    } else if (seconds < 0) {
         seconds = 0;
     }
     out.days = days;
@@ -273,7 +279,7 @@ datevec *dtov(double t, datevec *v) {
     probe.jl = c.yday;
     probe.dw = c.wday;
     probe.hr = static_cast<int>(split.seconds) / 3600;
-    if (daylit(&probe)) {
+    if (zone != 0 && daylit(&probe)) {
         local += 3600;
         if (!split_day(local, split)) {
             *v = datevec{};
