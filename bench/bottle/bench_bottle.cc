@@ -102,37 +102,41 @@ void report(benchmark::State &state, int type, long calls) {
         static_cast<double>(calls) / static_cast<double>(state.iterations()) / static_cast<double>(pages(type));
 }
 
-void BottleWrite(benchmark::State &state) {
-    const int type = static_cast<int>(state.range(0)), window = static_cast<int>(state.range(1));
-    const std::vector<char> slots(static_cast<size_t>(window) * kWidth[type], 1);
-    const std::string path = path_of(type) + ".written";
+// Times body once per benchmark iteration and reports the system calls it
+// made per page.
+template <typename Body>
+void measure(benchmark::State &state, int type, Body body) {
     long calls = 0;
     for (auto _ : state) {
         const long before = syscalls;
-        bottle_hdr *b = bcreat(path.c_str(), 0, 1, type);
-        for (int i = 0; i < kSamples; i += window) bwrite(b, i, std::min(window, kSamples - i), slots.data());
-        bclose(b);
+        body();
         calls += syscalls - before;
     }
     report(state, type, calls);
 }
 
+void BottleWrite(benchmark::State &state) {
+    const int type = static_cast<int>(state.range(0)), window = static_cast<int>(state.range(1));
+    const std::vector<char> slots(static_cast<size_t>(window) * kWidth[type], 1);
+    const std::string path = path_of(type) + ".written";
+    measure(state, type, [&] {
+        bottle_hdr *b = bcreat(path.c_str(), 0, 1, type);
+        for (int i = 0; i < kSamples; i += window) bwrite(b, i, std::min(window, kSamples - i), slots.data());
+        bclose(b);
+    });
+}
+
 void BottleRead(benchmark::State &state) {
     const int type = static_cast<int>(state.range(0)), window = static_cast<int>(state.range(1));
     std::vector<char> slots(static_cast<size_t>(window) * kWidth[type]);
-    const std::string &path = samples_file(type);
     // Opened once: closing rewrites the header, and a file changed just
     // before it is read may cost its reads a time stamp update each.
-    bottle_hdr *b = bopen(path.c_str());
-    long calls = 0;
-    for (auto _ : state) {
-        const long before = syscalls;
+    bottle_hdr *b = bopen(samples_file(type).c_str());
+    measure(state, type, [&] {
         for (int i = 0; i < kSamples; i += window) bread(b, i, std::min(window, kSamples - i), slots.data());
         benchmark::DoNotOptimize(slots.data());
-        calls += syscalls - before;
-    }
+    });
     bclose(b);
-    report(state, type, calls);
 }
 
 // The floor: one plain write (or read) per page of a file of the same size.
@@ -140,31 +144,22 @@ void FloorWrite(benchmark::State &state) {
     const int type = static_cast<int>(state.range(0));
     const std::string path = path_of(type) + ".floor";
     char page[kPage] = {1};
-    long calls = 0;
-    for (auto _ : state) {
-        const long before = syscalls;
+    measure(state, type, [&] {
         const int fd = fresh_file(path);
         for (int64_t p = 0; p < pages(type); ++p) benchmark::DoNotOptimize(write(fd, page, kPage));
         close(fd);
-        calls += syscalls - before;
-    }
-    report(state, type, calls);
+    });
 }
 
 void FloorRead(benchmark::State &state) {
     const int type = static_cast<int>(state.range(0));
-    const std::string &path = samples_file(type);
     char page[kPage];
-    const int fd = open(path.c_str(), O_RDONLY);
-    long calls = 0;
-    for (auto _ : state) {
-        const long before = syscalls;
+    const int fd = open(samples_file(type).c_str(), O_RDONLY);
+    measure(state, type, [&] {
         lseek(fd, 0, SEEK_SET);
         for (int64_t p = 0; p < pages(type); ++p) benchmark::DoNotOptimize(read(fd, page, kPage));
-        calls += syscalls - before;
-    }
+    });
     close(fd);
-    report(state, type, calls);
 }
 
 // The page buffer's own calls, bare: writing, each page is loaded (past
@@ -173,9 +168,7 @@ void BareWrite(benchmark::State &state) {
     const int type = static_cast<int>(state.range(0));
     const std::string path = path_of(type) + ".bare";
     char page[kPage] = {1};
-    long calls = 0;
-    for (auto _ : state) {
-        const long before = syscalls;
+    measure(state, type, [&] {
         const int fd = fresh_file(path);
         for (int64_t p = 0; p < pages(type); ++p) {
             lseek(fd, p * kPage, SEEK_SET);
@@ -184,27 +177,20 @@ void BareWrite(benchmark::State &state) {
             benchmark::DoNotOptimize(write(fd, page, kPage));
         }
         close(fd);
-        calls += syscalls - before;
-    }
-    report(state, type, calls);
+    });
 }
 
 void BareRead(benchmark::State &state) {
     const int type = static_cast<int>(state.range(0));
-    const std::string &path = samples_file(type);
     char page[kPage];
-    const int fd = open(path.c_str(), O_RDONLY);
-    long calls = 0;
-    for (auto _ : state) {
-        const long before = syscalls;
+    const int fd = open(samples_file(type).c_str(), O_RDONLY);
+    measure(state, type, [&] {
         for (int64_t p = 0; p < pages(type); ++p) {
             lseek(fd, p * kPage, SEEK_SET);
             benchmark::DoNotOptimize(read(fd, page, kPage));
         }
-        calls += syscalls - before;
-    }
+    });
     close(fd);
-    report(state, type, calls);
 }
 
 // The least of the repetitions: on a shared machine the time least
