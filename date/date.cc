@@ -278,7 +278,7 @@ datevec *dtov(double t, datevec *v) {
     probe.yr = static_cast<int32_t>(c.year);  // split_day keeps it in range
     probe.jl = c.yday;
     probe.dw = c.wday;
-    probe.hr = static_cast<int>(split.seconds) / 3600;
+    probe.hr = static_cast<int32_t>(static_cast<uint32_t>(split.seconds) / 3600);
     if (zone != 0 && daylit(&probe)) {
         local += 3600;
         if (!split_day(local, split)) {
@@ -288,16 +288,16 @@ datevec *dtov(double t, datevec *v) {
         c = civil_from_days(split.days);
     }
     montab[2] = c.leap ? 29 : 28;
-    const int whole = static_cast<int>(split.seconds);
+    const auto whole = static_cast<uint32_t>(split.seconds);  // 0 to 86399
     v->yr = static_cast<int32_t>(c.year);
     v->jl = c.yday;
     v->mo = c.month;
     v->dm = c.day;
     v->dw = c.wday;
-    v->hr = whole / 3600;
-    v->mn = whole / 60 % 60;
-    v->se = whole % 60;
-    v->mi = static_cast<int>((split.seconds - whole) * 1000);
+    v->hr = static_cast<int32_t>(whole / 3600);
+    v->mn = static_cast<int32_t>(whole / 60 % 60);
+    v->se = static_cast<int32_t>(whole % 60);
+    v->mi = static_cast<int32_t>((split.seconds - whole) * 1000);
     return v;
 }
 
