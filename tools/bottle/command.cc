@@ -7,19 +7,19 @@
 namespace bottletool {
 namespace {
 
-const OptionSpec *find_long(const std::vector<OptionSpec> &specs, std::string_view name) {
-    auto it = std::find_if(specs.begin(), specs.end(), [&](const OptionSpec &s) { return s.name == name; });
-    return it == specs.end() ? nullptr : &*it;
+const OptionSpec *find_long(const std::vector<OptionSpec> &options, std::string_view name) {
+    auto it = std::find_if(options.begin(), options.end(), [&](const OptionSpec &s) { return s.name == name; });
+    return it == options.end() ? nullptr : &*it;
 }
 
-const OptionSpec *find_alias(const std::vector<OptionSpec> &specs, char alias) {
-    auto it = std::find_if(specs.begin(), specs.end(), [&](const OptionSpec &s) { return s.alias == alias; });
-    return it == specs.end() ? nullptr : &*it;
+const OptionSpec *find_alias(const std::vector<OptionSpec> &options, char alias) {
+    auto it = std::find_if(options.begin(), options.end(), [&](const OptionSpec &s) { return s.alias == alias; });
+    return it == options.end() ? nullptr : &*it;
 }
 
 }  // namespace
 
-Args::Args(const std::vector<std::string> &words, const std::vector<OptionSpec> &specs) {
+Args::Args(const std::vector<std::string> &words, const std::vector<OptionSpec> &options) {
     bool options_done = false;
     for (std::size_t i = 0; i < words.size(); ++i) {
         const std::string &word = words[i];
@@ -31,19 +31,19 @@ Args::Args(const std::vector<std::string> &words, const std::vector<OptionSpec> 
             options_done = true;
             continue;
         }
-        const OptionSpec *spec = nullptr;
+        const OptionSpec *option = nullptr;
         std::optional<std::string> inline_value;
         if (word[1] == '-') {
             const std::size_t eq = word.find('=');
-            spec = find_long(specs, std::string_view(word).substr(2, eq == std::string::npos ? eq : eq - 2));
+            option = find_long(options, std::string_view(word).substr(2, eq == std::string::npos ? eq : eq - 2));
             if (eq != std::string::npos) inline_value = word.substr(eq + 1);
         } else if (word.size() == 2) {
-            spec = find_alias(specs, word[1]);
+            option = find_alias(options, word[1]);
         }
-        if (!spec) throw UsageError("unknown option " + quoted(word));
-        const std::string name(spec->name);
+        if (!option) throw UsageError("unknown option " + quoted(word));
+        const std::string name(option->name);
         if (values_.count(name)) throw UsageError("option --" + name + " is given twice");
-        if (!spec->takes_value) {
+        if (!option->takes_value) {
             if (inline_value) throw UsageError("option --" + name + " takes no value");
             values_[name] = "";
         } else if (inline_value) {

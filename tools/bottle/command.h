@@ -47,7 +47,7 @@ struct OptionSpec {
 // accepted; "--" ends the options.
 class Args {
 public:
-    Args(const std::vector<std::string> &words, const std::vector<OptionSpec> &specs);
+    Args(const std::vector<std::string> &words, const std::vector<OptionSpec> &options);
 
     bool has(std::string_view name) const { return values_.count(std::string(name)) != 0; }
     std::optional<std::string> value(std::string_view name) const;
