@@ -67,7 +67,7 @@ constexpr bool is_leap(int64_t y) { return (y & 3) == 0 && (y % 100 != 0 || (y &
 constexpr int64_t floor_div(int64_t a, int64_t b) { return a / b - (a % b != 0 && (a < 0) != (b < 0)); }
 constexpr int64_t floor_mod(int64_t a, int64_t b) { return a - floor_div(a, b) * b; }
 
-void set_february(int64_t y) { montab[2] = is_leap(y) ? 29 : 28; }
+void set_february(bool leap) { montab[2] = leap ? 29 : 28; }
 
 // Leap years from year 1 up to and including year y - 1 (proleptic Gregorian;
 // negative for years before 1).
@@ -84,7 +84,7 @@ constexpr int64_t days_before_year(int64_t y) {
 // 12 counts on into the following years and a month of 1 or less adds none.
 int64_t days_before_month(int64_t y, int64_t m) {
     if (m <= 1) return 0;
-    set_february(y);
+    set_february(is_leap(y));
     const int64_t years = (m - 1) / 12;
     const int64_t month = (m - 1) % 12 + 1;
     return days_before_year(y + years) - days_before_year(y) + kCumulative.days[is_leap(y + years)][month];
@@ -137,7 +137,7 @@ constexpr Civil civil_from_days(int64_t days) {
     // Bitwise, not logical: no branches on an unpredictable year.
     c.leap = ((y400 & 3) == 0) & ((y400 % 100 != 0) | (y400 == 0));
     c.yday = static_cast<int>(jan_feb ? doy - 305 : doy + 60 + c.leap);
-    c.wday = static_cast<int>((n + kWeekShift) % 7);
+    c.wday = weekday(days);
     return c;
 }
 
@@ -222,7 +222,7 @@ int digit(char c) { return static_cast<unsigned char>(c) - '0'; }
 int ysize(int yr) { return is_leap(yr) ? 366 : 365; }
 
 int msize(int mo, int yr) {
-    set_february(yr);
+    set_february(is_leap(yr));
     return mo >= 0 && mo <= 12 ? montab[mo] : 0;
 }
 
@@ -287,7 +287,7 @@ datevec *dtov(double t, datevec *v) {
         }
         c = civil_from_days(split.days);
     }
-    montab[2] = c.leap ? 29 : 28;
+    set_february(c.leap);
     const auto whole = static_cast<uint32_t>(split.seconds);  // 0 to 86399
     v->yr = static_cast<int32_t>(c.year);
     v->jl = c.yday;
