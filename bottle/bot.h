@@ -55,6 +55,17 @@ bottle_hdr *bcreat(const char *name, double beg, double ivl, int type);
  * closes the file and frees the record. */
 void bclose(bottle_hdr *b);
 
+/* Writes back the held page, then the header with the current sample
+ * count, and keeps the bottle open.  0 when every transfer of the bottle
+ * has succeeded, now and since it was opened; -1 otherwise (see berror). */
+int bflush(bottle_hdr *b);
+
+/* Non-zero once any transfer of this bottle (a page write-back or load, a
+ * header write) has failed since it was opened, as ferror for a stream.
+ * Failed transfers are also reported on standard error, and print their
+ * trace line whatever Verbose holds.  b must come from bopen or bcreat. */
+int berror(bottle_hdr *b);
+
 /* Fills the header fields of a new bottle in memory; nothing for a type
  * outside 0 to 3. */
 void sethead(bottle_hdr *b, double beg, double ivl, int nsam, int type);

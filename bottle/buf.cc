@@ -11,8 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
-#include <unistd.h>
+#include "pagestate.h"
+#include "sysio.h"
 
 extern "C" {
 int Verbose = 0;
@@ -34,6 +36,55 @@ constexpr int64_t kPositionEnd = int64_t{INT_MAX} + 1;
 
 bool valid_page(int n) { return n >= 0 && n <= kLastPage; }
 
+// The record openb hands out is the first member of this block, so that a
+// pagebuf pointer leads to what the buffer keeps beside it.
+struct PageState {
+    pagebuf pb;
+    int error;   // errno of the first failed transfer, 0 while none has
+    bool quiet;  // failures are recorded but not printed
+};
+static_assert(std::is_standard_layout_v<PageState> && offsetof(PageState, pb) == 0);
+
+PageState *state_of(pagebuf *pb) { return reinterpret_cast<PageState *>(pb); }
+const PageState *state_of(const pagebuf *pb) { return reinterpret_cast<const PageState *>(pb); }
+
+void record_error(pagebuf *pb, int error) {
+    PageState *st = state_of(pb);
+    if (st->error == 0) st->error = error != 0 ? error : EIO;
+}
+
+// Reports a failed call as perror does, unless the buffer is quiet.
+void report(const pagebuf *pb, const char *what) {
+    if (!state_of(pb)->quiet) std::perror(what);
+}
+
+// The record's invariants: a dirty mark within the page, and dirty bytes
+// only while a page is held.  Checked at the entry and exit of every
+// operation in builds with checks on.
+#if !defined(NDEBUG) || defined(ZULU_CHECK_INVARIANTS)
+void check(const pagebuf *pb) {
+    const bool held = pb->page == -1 || valid_page(pb->page);
+    if (pb->dirty < 0 || pb->dirty > BUF_PAGESIZE || !held || (pb->dirty != 0 && pb->page == -1)) {
+        std::fprintf(stderr, "pagebuf invariant broken: page %d, dirty %d\n", pb->page, pb->dirty);
+        std::abort();
+    }
+}
+#else
+void check(const pagebuf *) {}
+#endif
+
+// Checks the record when an operation starts and again when it ends.
+class Checked {
+public:
+    explicit Checked(const pagebuf *pb) : pb_(pb) { check(pb_); }
+    ~Checked() { check(pb_); }
+    Checked(const Checked &) = delete;
+    Checked &operator=(const Checked &) = delete;
+
+private:
+    const pagebuf *pb_;
+};
+
 off_t page_offset(int n) { return static_cast<off_t>(n) << kPageShift; }
 
 int page_of(int64_t position) { return static_cast<int>(position >> kPageShift); }
@@ -45,33 +96,61 @@ static_assert(sizeof(long) >= sizeof(intptr_t));
 long trace_address(const pagebuf *pb) { return static_cast<long>(reinterpret_cast<intptr_t>(pb->data)); }
 
 void trace_write(const pagebuf *pb, long result) {
+    if (result < 0 && state_of(pb)->quiet) return;
     std::printf("disk[%d %d]<-core[%ld %ld]\n", pb->fd, pb->page, trace_address(pb), result);
 }
 
 void trace_read(const pagebuf *pb, int page, long result) {
+    if (result < 0 && state_of(pb)->quiet) return;
     std::printf("disk[%d %d]->core[%ld %ld]\n", pb->fd, page, trace_address(pb), result);
 }
 
-// Writes all n bytes, going on after a short write so that a write that
-// runs out of room ends in the error that says why.  Returns the count
-// written, or -1 with errno set.
-long write_fully(int fd, const char *bytes, int n) {
-    int done = 0;
-    while (done < n) {
-        ssize_t r = write(fd, bytes + done, static_cast<size_t>(n - done));
-        if (r < 0) return -1;
-        if (r == 0) {
-            errno = EIO;
-            return -1;
-        }
-        done += static_cast<int>(r);
+// Positions the descriptor at the start of page n.  A descriptor without
+// positions (a pipe, a FIFO, a terminal) cannot be positioned, but its
+// transfers still go in stream order, so the failure is reported and the
+// transfer made all the same; after any other failed positioning the
+// transfer would land in the wrong place, and none is made.  True when the
+// transfer may go ahead.
+bool placed_at(pagebuf *pb, int n, const char *what) {
+    if (zulu::sysio::seek_to(pb->fd, page_offset(n))) return true;
+    const int error = errno;
+    record_error(pb, error);
+    report(pb, what);
+    return error == ESPIPE;
+}
+
+// Writes the held page's first `dirty` bytes back; false when that failed.
+bool write_page(pagebuf *pb) {
+    const Checked checked(pb);
+    // The record is public: a mark or page set by hand is kept within bounds.
+    const int n = std::clamp(pb->dirty, 0, kPageSize);
+    if (n == 0) return true;
+    if (!valid_page(pb->page)) {
+        // No position to write to: writing at the descriptor's current
+        // offset would put the page in the wrong place.
+        errno = EINVAL;
+        record_error(pb, errno);
+        report(pb, "wripage lseek");
+        trace_write(pb, -1);
+        return false;
     }
-    return done;
+    if (!placed_at(pb, pb->page, "wripage lseek")) {
+        trace_write(pb, -1);
+        return false;
+    }
+    if (zulu::sysio::write_fully(pb->fd, pb->data, static_cast<size_t>(n)) < 0) {
+        record_error(pb, errno);
+        report(pb, "wripage write");
+        trace_write(pb, -1);
+        return false;
+    }
+    if (Verbose) trace_write(pb, n);
+    return true;
 }
 
 void page_switch(pagebuf *pb, int n) {
     if (n == pb->page) return;
-    if (pb->dirty != 0) wripage(pb);
+    if (pb->dirty != 0) write_page(pb);
     reapage(pb, n);
 }
 
@@ -113,34 +192,36 @@ void for_each_run(pagebuf *pb, int start, const Span &s, Copy copy) {
 extern "C" {
 
 pagebuf *openb(int fd) {
-    auto *pb = static_cast<pagebuf *>(std::calloc(1, sizeof(pagebuf)));
-    if (!pb) return nullptr;
-    pb->fd = fd;
-    pb->page = -1;
-    pb->dirty = 0;
-    return pb;
+    auto *st = static_cast<PageState *>(std::calloc(1, sizeof(PageState)));
+    if (!st) return nullptr;
+    st->pb.fd = fd;
+    st->pb.page = -1;
+    st->pb.dirty = 0;
+    return &st->pb;
 }
 
 int closeb(pagebuf *pb) {
-    if (!pb) return 0;
-    if (pb->dirty != 0) wripage(pb);
-    std::free(pb);
+    zulu::pages::close(pb);
     return 0;
 }
 
 char *ptrb(pagebuf *pb, int page) {
     if (!pb) return nullptr;
+    const Checked checked(pb);
     page_switch(pb, page);
     return pb->data;
 }
 
 void wrib(pagebuf *pb) {
+    if (!pb) return;
+    const Checked checked(pb);
     // With no page held there is nowhere to write the page back to.
-    if (pb && valid_page(pb->page)) pb->dirty = kPageSize;
+    if (valid_page(pb->page)) pb->dirty = kPageSize;
 }
 
 void clrb(pagebuf *pb) {
     if (!pb) return;
+    const Checked checked(pb);
     pb->dirty = 0;
     pb->page = -1;
 }
@@ -152,7 +233,10 @@ int getb(pagebuf *pb, int start, int n, void *dst) {
     auto *out = static_cast<unsigned char *>(dst);
     const Span s = span_of(start, n);
     if (s.length == 0) {
-        if (pb) page_switch(pb, page_of(std::max(start, 0)));
+        if (pb) {
+            const Checked checked(pb);
+            page_switch(pb, page_of(std::max(start, 0)));
+        }
         return 0;
     }
     // Positions outside the file's range, like those past its end, read as zeros.
@@ -162,6 +246,7 @@ int getb(pagebuf *pb, int start, int n, void *dst) {
         std::memset(out, 0, static_cast<size_t>(s.length));
         return 0;
     }
+    const Checked checked(pb);
     // memmove, not memcpy: dst may be the page itself, as ptrb hands it out.
     for_each_run(pb, start, s, [&](int64_t p, int offset, int run) {
         std::memmove(out + (p - s.start), pb->data + offset, static_cast<size_t>(run));
@@ -171,6 +256,7 @@ int getb(pagebuf *pb, int start, int n, void *dst) {
 
 int putb(pagebuf *pb, int start, int n, const void *src) {
     if (!pb) return 0;
+    const Checked checked(pb);
     if (!src) n = 0;
     const auto *in = static_cast<const unsigned char *>(src);
     const Span s = span_of(start, n);
@@ -183,46 +269,35 @@ int putb(pagebuf *pb, int start, int n, const void *src) {
 }
 
 int wripage(pagebuf *pb) {
-    if (!pb) return 0;
-    const int n = std::clamp(pb->dirty, 0, kPageSize);
-    if (n == 0) return 0;
-    if (!valid_page(pb->page)) {
-        // No position to write to: writing at the descriptor's current
-        // offset would put the page in the wrong place.
-        errno = EINVAL;
-        std::perror("wripage lseek");
-        trace_write(pb, -1);
-        return 0;
-    }
-    if (lseek(pb->fd, page_offset(pb->page), SEEK_SET) < 0) std::perror("wripage lseek");
-    const long r = write_fully(pb->fd, pb->data, n);
-    if (r < 0) {
-        std::perror("wripage write");
-        trace_write(pb, -1);
-    } else if (Verbose) {
-        trace_write(pb, r);
-    }
+    if (pb) write_page(pb);
     return 0;
 }
 
 int reapage(pagebuf *pb, int page) {
     if (!pb) return 0;
+    const Checked checked(pb);
     pb->dirty = 0;
     if (!valid_page(page)) {
         // A page outside the positions of any file: nothing is read and
         // nothing is held; the page bytes are zero as after a failed read.
         errno = EINVAL;
-        std::perror("reapage lseek");
+        record_error(pb, errno);
+        report(pb, "reapage lseek");
         std::memset(pb->data, 0, kPageSize);
         pb->page = -1;
         trace_read(pb, page, -1);
         return 0;
     }
-    if (lseek(pb->fd, page_offset(page), SEEK_SET) < 0) std::perror("reapage lseek");
-    const ssize_t r = read(pb->fd, pb->data, kPageSize);
+    ssize_t r = -1;
+    if (placed_at(pb, page, "reapage lseek")) {
+        r = zulu::sysio::read_fully(pb->fd, pb->data, kPageSize);
+        if (r < 0) {
+            record_error(pb, errno);
+            report(pb, "reapage read");
+        }
+    }
     pb->page = page;
     if (r < 0) {
-        std::perror("reapage read");
         std::memset(pb->data, 0, kPageSize);
         trace_read(pb, page, -1);
         return 0;
@@ -233,3 +308,35 @@ int reapage(pagebuf *pb, int page) {
 }
 
 }  // extern "C"
+
+namespace zulu::pages {
+
+int first_error(const pagebuf *pb) { return pb ? state_of(pb)->error : 0; }
+
+void note_error(pagebuf *pb, int error) {
+    if (pb) record_error(pb, error);
+}
+
+int close(pagebuf *pb) {
+    if (!pb) return 0;
+    check(pb);
+    if (pb->dirty != 0) write_page(pb);
+    const int error = state_of(pb)->error;
+    std::free(state_of(pb));
+    return error;
+}
+
+void set_quiet(pagebuf *pb, bool quiet) {
+    if (pb) state_of(pb)->quiet = quiet;
+}
+
+bool quiet(const pagebuf *pb) { return pb && state_of(pb)->quiet; }
+
+bool write_back(pagebuf *pb) {
+    if (!pb || pb->dirty == 0) return true;
+    if (!write_page(pb)) return false;
+    pb->dirty = 0;
+    return true;
+}
+
+}  // namespace zulu::pages

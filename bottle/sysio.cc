@@ -1,0 +1,62 @@
+#include "sysio.h"
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace zulu::sysio {
+namespace {
+
+int os_open(const char *path, int flags, mode_t mode) { return ::open(path, flags, mode); }
+int os_fcntl_getfl(int fd) { return ::fcntl(fd, F_GETFL); }
+
+constexpr Calls kSystemCalls{os_open, ::close, ::lseek, ::read, ::write, ::fstat, os_fcntl_getfl};
+
+Calls table = kSystemCalls;
+
+}  // namespace
+
+Calls &calls() { return table; }
+const Calls &system_calls() { return kSystemCalls; }
+
+ssize_t read_fully(int fd, void *bytes, size_t n) {
+    auto *p = static_cast<char *>(bytes);
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t r = table.read(fd, p + done, n - done);
+        if (r < 0 && errno == EINTR) continue;
+        // A descriptor that would block (a FIFO or terminal, opened without
+        // waiting) has given all it has for now.
+        if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && done > 0) break;
+        if (r < 0) return -1;
+        if (r == 0) break;  // end of file
+        done += static_cast<size_t>(r);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+ssize_t write_fully(int fd, const void *bytes, size_t n) {
+    const auto *p = static_cast<const char *>(bytes);
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t r = table.write(fd, p + done, n - done);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return -1;
+        if (r == 0) {
+            errno = EIO;
+            return -1;
+        }
+        done += static_cast<size_t>(r);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+bool seek_to(int fd, off_t offset) {
+    const off_t r = table.lseek(fd, offset, SEEK_SET);
+    if (r == offset) return true;
+    if (r >= 0) errno = EIO;  // positioned somewhere else
+    return false;
+}
+
+}  // namespace zulu::sysio

@@ -1,0 +1,128 @@
+// Failures of the libraries' system calls on demand: while a FaultInjector
+// lives, the Nth call of the kinds it watches fails in the chosen way, and
+// every other call goes to the system.  It records where the failed call
+// was aimed, so that a test can check that nothing outside it changed.
+#pragma once
+
+#include <cerrno>
+#include <cstdint>
+#include <string>
+
+#include <unistd.h>
+
+#include "sysio.h"
+
+namespace faults {
+
+enum class Kind {
+    kEIO,     // fails with EIO
+    kENOSPC,  // fails with ENOSPC
+    kShort,   // a read or write that moves half the bytes asked for (at least one)
+    kEINTR,   // interrupted before moving anything
+};
+
+inline const char *name_of(Kind k) {
+    switch (k) {
+    case Kind::kEIO: return "EIO";
+    case Kind::kENOSPC: return "ENOSPC";
+    case Kind::kShort: return "short count";
+    case Kind::kEINTR: return "EINTR";
+    }
+    return "?";
+}
+
+class FaultInjector {
+public:
+    // Fails call number n (from 1) among those that kind k applies to:
+    // short counts apply to reads and writes, the others to every call.
+    // A failed positioning stands for the transfer it comes before: the
+    // range it was aimed at is taken as `seek_span` bytes from its offset.
+    FaultInjector(Kind k, int n, std::int64_t seek_span = 512) : saved_(zulu::sysio::calls()), seek_span_(seek_span) {
+        active_ = this;
+        kind_ = k;
+        target_ = n;
+        auto &c = zulu::sysio::calls();
+        c.open = open_;
+        c.close = close_;
+        c.lseek = lseek_;
+        c.read = read_;
+        c.write = write_;
+        c.fstat = fstat_;
+        c.fcntl_getfl = fcntl_getfl_;
+    }
+    ~FaultInjector() {
+        zulu::sysio::calls() = saved_;
+        active_ = nullptr;
+    }
+    FaultInjector(const FaultInjector &) = delete;
+    FaultInjector &operator=(const FaultInjector &) = delete;
+
+    bool fired() const { return fired_; }
+    // The call that failed ("write", "read", ...), and for a read or write
+    // the file range it was aimed at.
+    const std::string &call() const { return call_; }
+    std::int64_t from() const { return from_; }
+    std::int64_t to() const { return to_; }
+
+private:
+    static bool counts(bool transfer) { return transfer || active_->kind_ != Kind::kShort; }
+
+    // True when this call is the one to fail; records it.
+    static bool strike(const char *call, bool transfer, int fd, std::size_t n) {
+        FaultInjector *f = active_;
+        if (!counts(transfer) || f->fired_ || ++f->seen_ != f->target_) return false;
+        f->fired_ = true;
+        f->call_ = call;
+        if (transfer) {
+            f->from_ = ::lseek(fd, 0, SEEK_CUR);
+            f->to_ = f->from_ + static_cast<std::int64_t>(n);
+        }
+        return true;
+    }
+    static int fail() {
+        errno = active_->kind_ == Kind::kENOSPC ? ENOSPC : active_->kind_ == Kind::kEINTR ? EINTR : EIO;
+        return -1;
+    }
+
+    static int open_(const char *path, int flags, mode_t mode) {
+        return strike("open", false, -1, 0) ? fail() : system().open(path, flags, mode);
+    }
+    static int close_(int fd) {
+        if (!strike("close", false, -1, 0)) return system().close(fd);
+        system().close(fd);  // a failed close still releases the descriptor
+        return fail();
+    }
+    static off_t lseek_(int fd, off_t offset, int whence) {
+        if (!strike("lseek", false, -1, 0)) return system().lseek(fd, offset, whence);
+        active_->from_ = offset;
+        active_->to_ = offset + active_->seek_span_;
+        return fail();
+    }
+    static ssize_t read_(int fd, void *bytes, std::size_t n) {
+        if (!strike("read", true, fd, n)) return system().read(fd, bytes, n);
+        if (active_->kind_ == Kind::kShort) return system().read(fd, bytes, n > 1 ? n / 2 : n);
+        return fail();
+    }
+    static ssize_t write_(int fd, const void *bytes, std::size_t n) {
+        if (!strike("write", true, fd, n)) return system().write(fd, bytes, n);
+        if (active_->kind_ == Kind::kShort) return system().write(fd, bytes, n > 1 ? n / 2 : n);
+        return fail();
+    }
+    static int fstat_(int fd, struct stat *st) { return strike("fstat", false, -1, 0) ? fail() : system().fstat(fd, st); }
+    static int fcntl_getfl_(int fd) {
+        return strike("fcntl", false, -1, 0) ? fail() : system().fcntl_getfl(fd);
+    }
+    static const zulu::sysio::Calls &system() { return zulu::sysio::system_calls(); }
+
+    static inline FaultInjector *active_ = nullptr;
+    zulu::sysio::Calls saved_;
+    std::int64_t seek_span_;
+    Kind kind_ = Kind::kEIO;
+    int target_ = 0;
+    int seen_ = 0;
+    bool fired_ = false;
+    std::string call_;
+    std::int64_t from_ = -1, to_ = -1;
+};
+
+}  // namespace faults
