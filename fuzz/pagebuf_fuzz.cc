@@ -10,12 +10,15 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include "buf.h"
+#include "faults.h"
+#include "pagestate.h"
 #include "scratch_file.h"
 
 using fuzzing::take;
@@ -25,7 +28,33 @@ namespace {
 constexpr int kPage = 512;
 constexpr int kPositions = 8 * kPage;  // transfers stay within these file positions
 
+// The one injected failure, as the model meets it: the model counts the
+// calls the buffer makes as the injector does, and fails the same one.
+struct Failure {
+    int target = 0;  // the call that fails, from 1; 0 for none
+    faults::Kind kind = faults::Kind::kEIO;
+    int seen = 0;
+    bool in_this_buffer = false;  // a failure hit the buffer now open
+
+    // Counts one call; true when it fails and is not simply retried
+    // (interrupted and short transfers are).
+    bool strikes(bool transfer) {
+        if (target == 0 || (kind == faults::Kind::kShort && !transfer) || ++seen != target) return false;
+        if (transfer && (kind == faults::Kind::kShort || kind == faults::Kind::kEINTR)) return false;
+        in_this_buffer = true;
+        return true;
+    }
+    // A positioning followed by `calls` reads or writes; true when it fails.
+    bool transfer_fails(int calls) {
+        if (strikes(false)) return true;
+        for (int i = 0; i < calls; ++i)
+            if (strikes(true)) return true;
+        return false;
+    }
+};
+
 struct Model {
+    Failure failure;
     std::vector<uint8_t> file;
     std::array<uint8_t, kPage> data{};
     int page = -1;
@@ -33,17 +62,22 @@ struct Model {
 
     void write_back() {
         if (dirty == 0) return;
+        if (failure.transfer_fails(1)) return;
         const size_t at = static_cast<size_t>(page) * kPage;
         if (file.size() < at + dirty) file.resize(at + dirty, 0);
         std::memcpy(file.data() + at, data.data(), static_cast<size_t>(dirty));
     }
     void load(int n) {
-        for (int i = 0; i < kPage; ++i) {
-            const size_t at = static_cast<size_t>(n) * kPage + i;
-            data[i] = at < file.size() ? file[at] : 0;
-        }
         page = n;
         dirty = 0;
+        // A page that the file ends within takes a second read, which finds the end.
+        const size_t first = static_cast<size_t>(n) * kPage;
+        const bool partial = file.size() > first && file.size() < first + kPage;
+        if (failure.transfer_fails(partial ? 2 : 1)) {
+            data.fill(0);
+            return;
+        }
+        for (size_t i = 0; i < kPage; ++i) data[i] = first + i < file.size() ? file[first + i] : 0;
     }
     void switch_to(int n) {
         if (n == page) return;
@@ -86,11 +120,20 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Model m;
     const int initial = take<uint8_t>(data, size) * 13;  // the file's first bytes
+    // The call to fail (0: none) and how.
+    const int fail_call = take<uint8_t>(data, size) % 64;
+    const auto fail_kind = static_cast<faults::Kind>(take<uint8_t>(data, size) % 4);
     for (int i = 0; i < initial; ++i) m.file.push_back(static_cast<uint8_t>(i * 7));
     fuzzing::write_scratch(m.file.data(), m.file.size());
     int fd = open(fuzzing::scratch_path().c_str(), O_RDWR);
     if (fd < 0) return 0;
     pagebuf *pb = openb(fd);
+    std::optional<faults::FaultInjector> injector;
+    if (fail_call > 0) injector.emplace(fail_kind, fail_call);
+    m.failure.target = fail_call;
+    m.failure.kind = fail_kind;
+    // The buffer's error state shows exactly the failure the model has met.
+    const auto check_error_state = [&](int error) { check((error != 0) == m.failure.in_this_buffer); };
 
     std::vector<uint8_t> got(kPositions), want(kPositions), bytes(kPositions);
     uint8_t stamp = 1;
@@ -130,18 +173,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             wripage(pb);
             m.write_back();
             break;
-        case 7:
-            closeb(pb);
+        case 7: {
+            const int error = zulu::pages::close(pb);
             m.write_back();
+            check_error_state(error);
             m.page = -1;
             m.dirty = 0;
+            m.failure.in_this_buffer = false;
             pb = openb(fd);
             break;
         }
+        }
         check_same(pb, m);
+        check_error_state(zulu::pages::first_error(pb));
     }
-    closeb(pb);
+    const int error = zulu::pages::close(pb);
     m.write_back();
+    check_error_state(error);
+    injector.reset();
     close(fd);
     check(fuzzing::read_scratch() == m.file);
     return 0;

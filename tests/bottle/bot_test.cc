@@ -395,6 +395,32 @@ TEST_F(Bottle, CloseReportsAFailedHeaderWrite) {
     EXPECT_EQ(io.err, "wripage write: No space left on device\nbclose: header write: No space left on device\n");
 }
 
+TEST_F(Bottle, FlushPutsSamplesAndCountOnDiskAndTheBottleStaysOpen) {
+    bottle_hdr *b = make(kLong, {1, 2, 3});
+    EXPECT_EQ(bflush(b), 0);
+    std::string file = contents();
+    ASSERT_EQ(file.size(), 40u + 3 * 4);
+    EXPECT_EQ(bytes::get(file, 20, 4), 3u);  // the header's count
+    EXPECT_EQ(stored(kLong, 2), 3);
+    bwrite(b, 3, 1, kLong.encode(4).data());
+    EXPECT_EQ(bflush(b), 0);
+    EXPECT_EQ(bytes::get(contents(), 20, 4), 4u);
+    // A failure is kept: later flushes report it although they succeed.
+    const int full = open("/dev/full", O_RDWR);
+    const int saved = dup(getfdb(b->pbuf));
+    dup2(full, getfdb(b->pbuf));
+    bwrite(b, 4, 1, kLong.encode(5).data());
+    auto io = capture([&] { EXPECT_EQ(bflush(b), -1); });
+    EXPECT_EQ(io.err, "wripage write: No space left on device\nbflush: header write: No space left on device\n");
+    EXPECT_EQ(berror(b), 1);
+    dup2(saved, getfdb(b->pbuf));
+    EXPECT_EQ(bflush(b), -1);
+    EXPECT_EQ(berror(b), 1);
+    close(full);
+    close(saved);
+    bclose(b);
+}
+
 TEST_F(Bottle, CreateReportsAHeaderThatCannotBeWritten) {
     auto io = capture([&] { EXPECT_EQ(bcreat("/dev/full", 0, 1, 0), nullptr); });
     EXPECT_EQ(io.err, "bcreat: header write: No space left on device\n");

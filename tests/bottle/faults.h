@@ -58,6 +58,7 @@ public:
     FaultInjector &operator=(const FaultInjector &) = delete;
 
     bool fired() const { return fired_; }
+    Kind kind() const { return kind_; }
     // The call that failed ("write", "read", ...), and for a read or write
     // the file range it was aimed at.
     const std::string &call() const { return call_; }

@@ -19,6 +19,7 @@ int bottle_c_roundtrip(const char *path) {
     bread(b, 100.0, 4, in);
     if (bot_nsam(b) != 4 || in[0] != 999999 || in[1] != 5 || in[3] != 7) return 2;
     if (bread1(b, 130.0, 0) != 7.0f || bsamnum(b, 125.0) != 2) return 3;
+    if (bflush(b) != 0 || berror(b) != 0) return 6;
     bclose(b);
 
     int fd = open(path, O_RDWR);
