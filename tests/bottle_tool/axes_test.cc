@@ -106,4 +106,18 @@ TEST(XmlText, EscapesMarkupAndReplacesWhatXmlCannotHold) {
     for (const auto &c : cases) EXPECT_EQ(bottletool::xml_text(c.in), c.out) << c.in;
 }
 
+// Advance widths of DejaVu Sans, the widest common sans-serif face, in em:
+// the estimate must not fall below them.
+TEST(TextWidth, NoCommonFaceDrawsWider) {
+    const struct {
+        const char *text;
+        double em;
+    } cases[] = {
+        {"0123456789", 6.36}, {"-2000000000", 0.361 + 6.36}, {"W", 0.989}, {"m", 0.974},
+        {"@%", 1.0 + 0.95},  {"2015-06-23T00:00:00.000Z", 13.8}, {"caf\xc3\xa9 \xe2\x82\xac", 3.2},
+    };
+    for (const auto &c : cases) EXPECT_GE(bottletool::text_width(c.text, 10), c.em * 10) << c.text;
+    EXPECT_DOUBLE_EQ(bottletool::text_width("12", 22), 2 * bottletool::text_width("12", 11));
+}
+
 }  // namespace

@@ -7,11 +7,17 @@
 #include <bit>
 #include <cstdint>
 #include <filesystem>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 #include "capture.h"
+#include "svg.h"
 
 namespace {
 
@@ -111,6 +117,8 @@ TEST(BottleImport, EachTypeReadsBackExactlyThroughDump) {
         {"long", "-2147483648\n2147483647\n\"12\"\n\nNaN\n", {"-2147483648", "2147483647", "12", "", ""}},
         {"float", "0.1\n-3.4028235e38\n1e-45\n\ninf\n-0\n", {"0.1", "-3.4028235e+38", "1e-45", "", "inf", "-0"}},
         {"double", "0.1\r\n1.7976931348623157e308\n4.9e-324\n,\n-nan\n2.5", {"0.1", "1.7976931348623157e+308", "5e-324", "", "", "2.5"}},
+        // NA is an unusable sample, on the first line too (no header).
+        {"float", "NA\n\n1\n \"na\"\n", {"", "", "1", ""}},
     };
     for (const auto &c : cases) {
         TempDir dir;
@@ -157,6 +165,9 @@ TEST(BottleImport, FailuresLeaveTheTargetAsItWas) {
         {"float", "time,value\nx,abc\n", "line 2: \"abc\" is not a number"},
         {"double", "1e400\n", "line 1: \"1e400\" does not fit the type double"},
         {"double", "1\n" + std::string(300, '1') + "\n", "line 2: the value is longer than 256 characters"},
+        {"float", "2.5\n1,5\n", "line 2: \"1,5\" reads as a number with a comma in it"},
+        {"long", "1,234,567\n", "line 1: \"234,567\" reads as a number with a comma in it"},
+        {"double", "time,value\nx,1,5\n", "line 2: 3 fields where the header has 2"},
     };
     for (const auto &c : cases) {
         for (const bool existing : {false, true}) {
@@ -204,6 +215,46 @@ TEST(BottleImport, ReplacesAnExistingTargetOnlyWithForce) {
     forced.push_back("--force");
     ASSERT_EQ(bottle(forced, "5\n").status, 0);
     EXPECT_EQ(read_file(out), header(1, 0, 1, 1) + long_samples({5}));
+}
+
+// Runs a shell command line with the bottle program as $0 and `args` as
+// $1 onwards.
+RunResult shell(const std::string &line, const std::vector<std::string> &args = {}) {
+    std::vector<std::string> all{"-c", line, BOTTLE_PATH};
+    all.insert(all.end(), args.begin(), args.end());
+    return testsupport::run("/bin/sh", all);
+}
+
+bool is_link(const std::string &path) { return fs::is_symlink(fs::symlink_status(path)); }
+
+TEST(BottleImport, WritesOnlyRegularFilesAndNeverItsInput) {
+    TempDir dir;
+    const std::string bot = dir.file("t.bot"), link = dir.file("link.bot"), fifo = dir.file("fifo");
+    const std::string ten = header(1, 0, 1, 10) + long_samples({0, 1, 2, 3, 4, 5, 6, 7, 8, 9});
+    write_file(bot, ten);
+    const std::string import = "exec \"$0\" import \"$1\" --type long --begin @0 --interval 1 --force";
+    const struct {
+        std::string line, out, message;
+    } refused[] = {
+        {import + " <&-", bot, "standard input is closed"},
+        {import + " < \"$1\"", bot, "it is standard input, which this command reads"},
+        {"echo 5 | " + import, fifo, "is a FIFO, not a regular file"},
+        {"echo 5 | " + import, "-", "standard output (-) is not a regular file"},
+    };
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    for (const auto &c : refused) {
+        const RunResult r = shell(c.line, {c.out});
+        EXPECT_EQ(r.status, 1) << c.line;
+        EXPECT_TRUE(contains(r.err, c.message)) << r.err;
+    }
+    EXPECT_EQ(read_file(bot), ten);
+    EXPECT_TRUE(fs::is_fifo(fifo));
+
+    // Through a link: the file it names is replaced, the link stays.
+    fs::create_symlink("t.bot", link);
+    ASSERT_EQ(shell("echo 5 | " + import, {link}).status, 0);
+    EXPECT_TRUE(is_link(link));
+    EXPECT_EQ(read_file(bot), header(1, 0, 1, 1) + long_samples({5}));
 }
 
 TEST(BottleImport, CommandLinesItCannotUseAreUsageErrors) {
@@ -268,6 +319,7 @@ TEST(BottleDump, CommandLinesItCannotUseAreUsageErrors) {
         {"dump", file, "--from", "85130"},           {"dump", file, file},
         {"dump"},                                    {"dump", file, "--missing", "a\nb"},
         {"dump", file, "--from"},                    {"dump", file, "--epoch=yes"},
+        {"dump", file, "--from", "@200", "--to", "@100"},
     };
     for (const auto &args : cases) {
         const RunResult r = bottle(args);
@@ -332,9 +384,9 @@ TEST(BottleDump, LookingWithStandardOutputClosedLeavesTheFileAlone) {
     // bottle is open.
     std::vector<std::string> args{"-c", "exec \"$0\" info \"$@\" >&-", BOTTLE_PATH};
     args.insert(args.end(), 50, file);
-    testsupport::run("/bin/sh", args);
+    EXPECT_EQ(testsupport::run("/bin/sh", args).status, 1) << "output that went nowhere is no success";
     EXPECT_EQ(read_file(file), bytes);
-    testsupport::run("/bin/sh", {"-c", "exec \"$0\" dump \"$1\" >&-", BOTTLE_PATH, file});
+    EXPECT_EQ(testsupport::run("/bin/sh", {"-c", "exec \"$0\" dump \"$1\" >&-", BOTTLE_PATH, file}).status, 1);
     EXPECT_EQ(read_file(file), bytes);
 }
 
@@ -345,25 +397,27 @@ TEST(BottleDump, FilesThatAreNotBottles) {
     write_file(shortfile, header(2, 0, 1, 0).substr(0, 10));
     write_file(badtype, header(7, 0, 1, 0) + "12345678");
     const struct {
-        std::string file, message;
+        std::string file, message, reason;  // the library's message, then the system's
     } cases[] = {
-        {text, "bopen:  " + text + " is not a legal bottle"},
-        {shortfile, "bopen:  " + shortfile + " is not a legal bottle"},
-        {badtype, "bopen:  " + badtype + " is not a legal bottle"},
-        {dir.file("missing"), "bopen:  can't open file " + dir.file("missing")},
+        {text, "bopen:  " + text + " is not a legal bottle", ""},
+        {shortfile, "bopen:  " + shortfile + " is not a legal bottle", ""},
+        {badtype, "bopen:  " + badtype + " is not a legal bottle", ""},
+        {dir.file("missing"), "bopen:  can't open file " + dir.file("missing"), "No such file or directory"},
+        {dir.path(), "bopen:  " + dir.path() + " is not a legal bottle", "Is a directory"},
     };
     for (const auto &c : cases) {
         const RunResult dumped = bottle({"dump", c.file});
         EXPECT_EQ(dumped.status, 1);
         EXPECT_EQ(dumped.out, "") << "standard output carries the CSV alone";
-        EXPECT_TRUE(contains(dumped.err, c.message)) << dumped.err;
+        const std::string reason = c.reason.empty() ? "" : c.file + ": " + c.reason + "\n";
+        EXPECT_TRUE(contains(dumped.err, c.message + "\n" + (reason.empty() ? "" : "bottle dump: " + reason))) << dumped.err;
         // info prints the library's message as the file's description, and
         // goes on with the next file.
         const std::string good = dir.file("good");
         write_file(good, header(2, 0, 1, 1) + float_samples({1}));
         const RunResult info = bottle({"info", c.file, good});
         EXPECT_EQ(info.status, 1);
-        EXPECT_TRUE(contains(info.out, c.file + ":\n" + c.message + "\n\n" + good + ":\n Thu Jan 01")) << info.out;
+        EXPECT_TRUE(contains(info.out, c.file + ":\n" + c.message + "\n" + reason + "\n" + good + ":\n Thu Jan 01")) << info.out;
         EXPECT_TRUE(contains(info.err, "1 of 2")) << info.err;
     }
 }
@@ -464,7 +518,10 @@ TEST(BottlePlot, KeepsTheExtremesOfEachColumn) {
     std::vector<double> all = ys(lines[0]);
     const std::vector<double> second = ys(lines[1]);
     all.insert(all.end(), second.begin(), second.end());
-    EXPECT_LE(all.size(), 2u * (200 - 104)) << "at most two points per pixel column";
+    static const std::regex frame(R"re(class="frame" x="[^"]+" y="[^"]+" width="([^"]+)")re");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(text, m, frame));
+    EXPECT_LE(static_cast<double>(all.size()), 2 * std::stod(m[1])) << "at most two points per pixel column";
     const double baseline = all.back();
     EXPECT_EQ(std::count_if(all.begin(), all.end(), [&](double y) { return y != baseline; }), 1) << "one spike";
 }
@@ -504,6 +561,115 @@ TEST(BottlePlot, FailsWithoutSamplesOrUsableOptions) {
     }
 }
 
+TEST(BottlePlot, WritesThroughLinksAndIntoDevicesButNeverOverItsInput) {
+    TempDir dir;
+    const std::string bot = dir.file("t.bot"), bytes = header(2, 0, 60, 3) + float_samples({1, 2, 3});
+    write_file(bot, bytes);
+    fs::create_directory(dir.file("sub"));
+    fs::create_symlink("t.bot", dir.file("to-input"));
+    fs::create_hard_link(bot, dir.file("hard"));
+    for (const char *out : {"t.bot", "to-input", "hard"}) {
+        const RunResult r = bottle({"plot", bot, "-o", dir.file(out)});
+        EXPECT_EQ(r.status, 1) << out;
+        EXPECT_TRUE(contains(r.err, "which this command reads")) << r.err;
+        EXPECT_EQ(read_file(bot), bytes);
+    }
+    EXPECT_EQ(shell("exec \"$0\" plot \"$1\" -o - >> \"$1\"", {bot}).status, 1);
+    EXPECT_EQ(read_file(bot), bytes);
+
+    // A link, to a file or to none yet: the file it names gets the plot.
+    write_file(dir.file("sub/old.svg"), "old");
+    fs::create_symlink("sub/old.svg", dir.file("old.svg"));
+    fs::create_symlink("sub/new.svg", dir.file("new.svg"));
+    for (const char *name : {"old.svg", "new.svg"}) {
+        ASSERT_EQ(bottle({"plot", bot, "-o", dir.file(name)}).status, 0) << name;
+        EXPECT_TRUE(is_link(dir.file(name))) << name;
+        EXPECT_TRUE(well_formed(dir.file(std::string("sub/") + name))) << name;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("sub")), fs::directory_iterator()), 2) << "a temporary file was left";
+
+    // What is not a regular file is written where it is.
+    const std::string fifo = dir.file("fifo"), caught = dir.file("caught.svg");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    EXPECT_EQ(shell("cat \"$2\" > \"$3\" & \"$0\" plot \"$1\" -o \"$2\"; s=$?; wait; exit $s", {bot, fifo, caught}).status, 0);
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_TRUE(well_formed(caught));
+    const RunResult piped = bottle({"plot", bot, "-o", "-"});
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_EQ(piped.out.rfind("<?xml", 0), 0u);
+    EXPECT_EQ(shell("exec \"$0\" plot \"$1\" -o - >&-", {bot}).status, 1);
+    if (geteuid() == 0) {  // device nodes of our own, like /dev/null and /dev/full
+        const std::string null = dir.file("null"), full = dir.file("full");
+        ASSERT_EQ(mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+        ASSERT_EQ(mknod(full.c_str(), S_IFCHR | 0666, makedev(1, 7)), 0);
+        EXPECT_EQ(bottle({"plot", bot, "-o", null}).status, 0);
+        const RunResult r = bottle({"plot", bot, "-o", full});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(contains(r.err, "No space left on device")) << r.err;
+        EXPECT_TRUE(fs::is_character_file(null));
+        EXPECT_TRUE(fs::is_character_file(full));
+    }
+}
+
+// The <text> elements drawn upright: anchor, position, font size, content.
+struct SvgText {
+    double x, y, size;
+    std::string anchor, content;
+};
+
+std::vector<SvgText> upright_texts(const std::string &svg) {
+    static const std::regex element(
+        R"re(<text x="([^"]+)" y="([^"]+)" text-anchor="(\w+)"(?: font-size="([^"]+)")?>([^<]*)</text>)re");
+    static const std::regex entity("&(amp|lt|gt|quot|apos);");
+    std::vector<SvgText> out;
+    for (auto it = std::sregex_iterator(svg.begin(), svg.end(), element); it != std::sregex_iterator(); ++it) {
+        const std::smatch &m = *it;
+        const double size = m[4].matched ? std::stod(m[4]) : 11;
+        out.push_back({std::stod(m[1]), std::stod(m[2]), size, m[3], std::regex_replace(m[5].str(), entity, "&")});
+    }
+    return out;
+}
+
+TEST(BottlePlot, EveryTextLiesInsideThePicture) {
+    TempDir dir;
+    const std::string big = dir.file("big.bot"), fine = dir.file("fine.bot"), svg = dir.file("p.svg");
+    write_file(big, header(1, 1435017600, 3600, 3) + long_samples({-2000000000, 1, 5}));
+    const std::string fine_values = "1234567.001\n1234568\n";
+    ASSERT_EQ(bottle({"import", fine, "--type", "double", "--begin", "2015-06-23T23:59:58", "--interval", "1"}, fine_values).status, 0);
+    const struct {
+        std::string file;
+        std::vector<std::string> options;
+        std::string must_show;
+    } cases[] = {
+        {big, {}, "-2000000000"},
+        {big, {"--width", "200", "--height", "120", "--ylabel", "degrees Celsius"}, "02:00"},
+        {fine, {"--title", "Mast 3 & 4 <north>"}, "1234567.2"},
+        {fine, {"--width", "200", "--title", "A title far too long for a picture only two hundred pixels wide"}, "23:59:59"},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> args{"plot", c.file, "-o", svg};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        ASSERT_EQ(bottle(args).status, 0);
+        const std::string text = read_file(svg);
+        const double width = c.options.size() > 1 && c.options[0] == "--width" ? 200 : 1000;
+        bool shown = false;
+        for (const SvgText &t : upright_texts(text)) {
+            const double w = bottletool::text_width(t.content, t.size);
+            const double start = t.x - (t.anchor == "start" ? 0 : t.anchor == "middle" ? w / 2 : w);
+            EXPECT_GE(start, 0) << t.content;
+            EXPECT_LE(start + w, width) << t.content;
+            EXPECT_GE(t.y - t.size, 0) << t.content;
+            shown = shown || contains(t.content, c.must_show);
+        }
+        EXPECT_TRUE(shown) << c.must_show << " is not drawn\n" << text;
+        for (std::size_t i = 0; i + 1 < c.options.size(); ++i) {
+            if (c.options[i] == "--title" || c.options[i] == "--ylabel") {
+                EXPECT_TRUE(contains(text, bottletool::xml_text(c.options[i + 1]))) << c.options[i];
+            }
+        }
+    }
+}
+
 // --- the command line as a whole -----------------------------------------
 
 TEST(BottleCommand, HelpForEachCommandAndItsManPageAgree) {
@@ -524,6 +690,27 @@ TEST(BottleCommand, HelpForEachCommandAndItsManPageAgree) {
     EXPECT_EQ(bottle({}).status, 2);
     EXPECT_EQ(bottle({"frobnicate"}).status, 2);
     EXPECT_EQ(bottle({"--help"}).status, 0);
+}
+
+TEST(BottleCommand, OutputThatCannotBeWrittenIsAFailure) {
+    TempDir dir;
+    const std::string file = dir.file("t.bot"), bytes = header(2, 0, 1, 1) + float_samples({1});
+    write_file(file, bytes);
+    const struct {
+        std::string line, message;
+    } cases[] = {
+        {"exec \"$0\" --help >&-", "standard output is closed"},
+        {"exec \"$0\" dump --help >&-", "standard output is closed"},
+        {"exec \"$0\" --version > /dev/full", "cannot write standard output"},
+        {"exec \"$0\" info \"$1\" >> \"$1\"", "which this command reads"},
+        {"exec \"$0\" dump \"$1\" 1<> \"$1\"", "which this command reads"},
+    };
+    for (const auto &c : cases) {
+        const RunResult r = shell(c.line, {file});
+        EXPECT_EQ(r.status, 1) << c.line;
+        EXPECT_TRUE(contains(r.err, c.message)) << c.line << ": " << r.err;
+        EXPECT_EQ(read_file(file), bytes) << c.line;
+    }
 }
 
 }  // namespace

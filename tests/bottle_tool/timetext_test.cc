@@ -91,6 +91,36 @@ TEST(ParseTime, ErrorNamesTheOptionAndTheForms) {
     }
 }
 
+TEST(ParseTime, SaysWhatIsWrong) {
+    zone = 0;
+    const struct {
+        const char *text, *problem;
+        bool form;  // the accepted forms are listed
+    } cases[] = {
+        {"2015-13-01", "month 13 does not exist", false},
+        {"2015-02-29", "February 2015 has no day 29", false},
+        {"2015-06-23T25:00", "hour 25 does not exist", false},
+        {"2015-06-23T12:34:56+24:00", "the offset \"+24:00\" is more than 23:59", false},
+        {"2015-6-23", "the month needs two digits", true},
+        {"2015-06-23Z", "a T or a space should follow the date, not \"Z\"", true},
+        {"2015", "month 15 does not exist (read as YYMM)", false},
+        {"85j366", "1985 has no day 366 of the year (read as YYjDDD)", false},
+        {"850704126000", "minute 60 does not exist", false},
+        {"19450101000000", "four-digit years are read only from 1950 to 2049", false},
+        {"85130", "pairs of digits", true},
+        {"@", "not a number after @", false},
+        {"@1x", "not a number after @", false},
+        {"@inf", "not a finite number after @", false},
+        {"yesterday", "unknown form", true},
+    };
+    for (const auto &c : cases) {
+        bottletool::TimeProblem problem;
+        EXPECT_FALSE(parse_time(c.text, &problem).has_value()) << c.text;
+        EXPECT_NE(problem.what.find(c.problem), std::string::npos) << c.text << ": " << problem.what;
+        EXPECT_EQ(problem.form, c.form) << c.text;
+    }
+}
+
 TEST(IsoTime, WritesGmtWithMilliseconds) {
     zone = 0;
     const struct {

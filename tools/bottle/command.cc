@@ -1,6 +1,7 @@
 #include "command.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdio>
 
@@ -16,6 +17,11 @@ const OptionSpec *find_alias(const std::vector<OptionSpec> &options, char alias)
     auto it = std::find_if(options.begin(), options.end(), [&](const OptionSpec &s) { return s.alias == alias; });
     return it == options.end() ? nullptr : &*it;
 }
+
+// Standard descriptors 0 to 2 that were closed at start.
+std::array<bool, 3> closed_at_start{};
+
+constexpr std::array<const char *, 3> kStandardNames{"standard input", "standard output", "standard error"};
 
 }  // namespace
 
@@ -84,6 +90,15 @@ std::int64_t read_count(std::string_view option, std::string_view text, std::int
         throw UsageError("--" + std::string(option) + " needs a whole number from " + std::to_string(min) + " to " +
                          std::to_string(max) + ", not " + quoted(text));
     return n;
+}
+
+void note_closed_at_start(int fd) {
+    if (fd >= 0 && fd < 3) closed_at_start[static_cast<std::size_t>(fd)] = true;
+}
+
+void need_standard_stream(int fd) {
+    if (fd >= 0 && fd < 3 && closed_at_start[static_cast<std::size_t>(fd)])
+        throw Failure(std::string(kStandardNames[static_cast<std::size_t>(fd)]) + " is closed");
 }
 
 std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }

@@ -68,6 +68,13 @@ bool wants_help(const std::vector<std::string> &words);
 // naming the option otherwise.
 std::int64_t read_count(std::string_view option, std::string_view text, std::int64_t min, std::int64_t max);
 
+// Standard input, output and error closed when the program started are
+// held open on /dev/null by main, which notes them here.  A command that
+// needs one of them calls need_standard_stream before it touches any file:
+// a Failure when that stream was closed.
+void note_closed_at_start(int fd);
+void need_standard_stream(int fd);
+
 // Text in double quotes, for messages.
 std::string quoted(std::string_view text);
 

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "command.h"
 #include "files.h"
 #include "samples.h"
@@ -36,8 +38,9 @@ struct DumpOptions {
 
 DumpOptions read_options(const Args &args) {
     DumpOptions o;
-    if (auto v = args.value("from")) o.from = read_time("from", *v);
-    if (auto v = args.value("to")) o.to = read_time("to", *v);
+    const TimeRange range = read_time_range(args);
+    o.from = range.from;
+    o.to = range.to;
     if (auto v = args.value("count")) o.count = read_count("count", *v, 0, INT64_MAX);
     if (o.to && o.count) throw UsageError("--to and --count cannot be used together");
     o.epoch = args.has("epoch");
@@ -75,11 +78,14 @@ int run_dump(const std::vector<std::string> &words) {
     const Args args(words, {{"from", 0, true}, {"to", 0, true}, {"count", 0, true}, {"epoch"}, {"missing", 0, true}});
     const std::string file = args.operands(1, 1)[0];
     const DumpOptions o = read_options(args);
+    need_standard_stream(STDOUT_FILENO);
     // Standard output carries the CSV alone; the library's messages go to
     // standard error.
     const StdoutToStderr route;
+    if (const auto in = input_file(file), out = input_file(route.data_fd(), "standard output"); in && out)
+        refuse_input({*in}, out->id, out->name);
     const ViewedBottle bottle(file);
-    if (!bottle) throw Failure("");
+    if (!bottle) throw Failure(bottle.problem());
     bottle_hdr *h = bottle.get();
     const auto selected = timeline_of(h).select(o.from, o.to);
     const std::int64_t first = selected.first;

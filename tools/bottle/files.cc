@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -58,13 +59,12 @@ mode_t process_umask() {
     return mask;
 }
 
-// Writes a file's data to the disk; false when that fails.
-bool sync_path(const std::string &path) {
-    const int fd = open(path.c_str(), O_RDONLY);
-    if (fd < 0) return false;
-    const bool ok = fsync(fd) == 0 || errno == EINVAL;  // some file systems cannot sync
+// Writes a directory's entries to the disk, so that a rename in it lasts.
+void sync_directory(const std::string &path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    fsync(fd);
     close(fd);
-    return ok;
 }
 
 std::string directory_of(const std::string &path) {
@@ -83,7 +83,72 @@ int rename_without_replacing(const std::string &from, const std::string &to) {
     return 0;
 }
 
+// What a file that is not a regular one is, for messages.
+std::string file_kind(mode_t mode) {
+    if (S_ISDIR(mode)) return "a directory";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "a special file";
+}
+
+constexpr int kMostLinks = 40;  // as the kernel follows
+
+// Where a name that leads to no file would be created: a dangling symbolic
+// link is followed to the name it points to, so that the link stays.
+std::string link_destination(const std::string &name) {
+    std::string path = name;
+    for (int hops = 0; hops < kMostLinks; ++hops) {
+        std::array<char, 4096> text;
+        const ssize_t n = readlink(path.c_str(), text.data(), text.size());
+        if (n <= 0) return path;  // not a link
+        if (static_cast<std::size_t>(n) == text.size()) throw Failure("cannot write " + name + ": a link is too long");
+        const std::string to(text.data(), static_cast<std::size_t>(n));
+        path = to.front() == '/' ? to : directory_of(path) + "/" + to;
+    }
+    throw Failure("cannot write " + name + ": too many levels of symbolic links");
+}
+
+// The name of the file `name` leads to (`st` is its status), with every
+// link followed, so that a new file can take its place beside it.
+std::string real_path(const std::string &name, const struct stat &st) {
+    char *resolved = realpath(name.c_str(), nullptr);
+    if (!resolved) throw Failure("cannot write " + name + ": " + system_error());
+    std::string path(resolved);
+    std::free(resolved);
+    struct stat there;
+    if (stat(path.c_str(), &there) != 0 || there.st_dev != st.st_dev || there.st_ino != st.st_ino)
+        throw Failure("cannot write " + name + ": the file it leads to has no name to replace");
+    return path;
+}
+
+// A file whose content stays put, which writing to another name of it
+// would change: not a stream (a terminal, a pipe, a socket) or a directory.
+std::optional<InputFile> stored_file(const struct stat &st, const std::string &name) {
+    if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) return std::nullopt;
+    return InputFile{name, FileId{st.st_dev, st.st_ino}};
+}
+
+// What the system says about opening `name` as a file to read, or empty.
+std::string open_problem(const std::string &name) {
+    struct stat st;
+    if (stat(name.c_str(), &st) != 0) return system_error();
+    if (S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
+    if (!S_ISREG(st.st_mode)) return file_kind(st.st_mode) + ", not a regular file";
+    const int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return system_error();
+    close(fd);
+    return "";
+}
+
 }  // namespace
+
+ViewedBottle::ViewedBottle(const std::string &name) : h_(bopen(name.c_str())) {
+    if (h_) return;
+    const std::string reason = open_problem(name);
+    if (!reason.empty()) problem_ = name + ": " + reason;
+}
 
 ViewedBottle::~ViewedBottle() {
     if (!h_) return;
@@ -139,47 +204,99 @@ void OutputBuffer::flush() {
     used_ = 0;
 }
 
-PendingFile::PendingFile(std::string target, bool replace, mode_t mode)
-    : target_(std::move(target)), replace_(replace), mode_(mode) {
-    const std::size_t slash = target_.rfind('/');
-    const std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
-    if (base.empty() || base == "." || base == "..") throw Failure(quoted(target_) + " is not a file name");
-    if (!replace_ && exists(target_)) throw Failure(target_ + " already exists (--force replaces it)");
-    std::string pattern = directory_of(target_) + "/." + base + ".XXXXXX";
-    watch_signals();
-    const int fd = mkstemp(pattern.data());
-    if (fd < 0) throw Failure("cannot create a file beside " + target_ + ": " + system_error());
-    temp_ = pattern;
-    if (!set_pending(temp_)) {
-        close(fd);
-        unlink(temp_.c_str());
-        throw Failure("the file name " + quoted(target_) + " is too long");
+std::optional<InputFile> input_file(const std::string &name) {
+    struct stat st;
+    if (stat(name.c_str(), &st) != 0) return std::nullopt;
+    return stored_file(st, name);
+}
+
+std::optional<InputFile> input_file(int fd, const std::string &name) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) return std::nullopt;
+    return stored_file(st, name);
+}
+
+void refuse_input(const std::vector<InputFile> &inputs, const FileId &id, const std::string &output) {
+    for (const InputFile &in : inputs)
+        if (in.id.dev == id.dev && in.id.ino == id.ino)
+            throw Failure("cannot write " + output + ": it is " + in.name + ", which this command reads");
+}
+
+OutputTarget::OutputTarget(const std::string &name, const std::vector<InputFile> &inputs, Rules rules)
+    : shown_(name == "-" ? "standard output" : name), rules_(rules) {
+    if (name == "-") {
+        if (!rules_.direct) throw Failure("standard output (-) is not a regular file; name a file");
+        need_standard_stream(STDOUT_FILENO);
+        fd_ = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+        if (fd_ < 0) throw Failure("cannot write standard output: " + system_error());
+        struct stat st;
+        if (fstat(fd_, &st) == 0) refuse_input(inputs, FileId{st.st_dev, st.st_ino}, shown_);
+        return;
     }
-    fchmod(fd, mode_ & ~process_umask());
-    close(fd);
+    struct stat st;
+    if (stat(name.c_str(), &st) != 0) {
+        if (errno != ENOENT) throw Failure("cannot write " + name + ": " + system_error());
+        create_temporary(link_destination(name));  // a new file, perhaps where a link points
+        return;
+    }
+    if (S_ISDIR(st.st_mode)) throw Failure(name + " is a directory");
+    if (!S_ISREG(st.st_mode)) {
+        if (!rules_.direct) throw Failure(name + " is " + file_kind(st.st_mode) + ", not a regular file");
+        open_direct(name, inputs);
+        return;
+    }
+    refuse_input(inputs, FileId{st.st_dev, st.st_ino}, name);
+    if (!rules_.replace) throw Failure(name + " already exists (--force replaces it)");
+    create_temporary(real_path(name, st));
 }
 
-PendingFile::~PendingFile() {
-    if (!committed_) unlink(temp_.c_str());
-    clear_pending();
+OutputTarget::~OutputTarget() {
+    if (fd_ >= 0) close(fd_);
+    if (!temp_.empty() && !committed_) {
+        unlink(temp_.c_str());
+        clear_pending();
+    }
 }
 
-void PendingFile::commit() {
-    if (!sync_path(temp_)) throw Failure("cannot write " + target_ + ": " + system_error());
-    const int r = replace_ ? std::rename(temp_.c_str(), target_.c_str())
-                           : rename_without_replacing(temp_, target_);
+// A device or a FIFO, written where it is: renaming a file over it would
+// replace the node itself.
+void OutputTarget::open_direct(const std::string &path, const std::vector<InputFile> &inputs) {
+    fd_ = open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd_ < 0) throw Failure("cannot write " + path + ": " + system_error());
+    struct stat st;
+    if (fstat(fd_, &st) != 0 || S_ISREG(st.st_mode)) throw Failure(path + " changed while it was opened");
+    refuse_input(inputs, FileId{st.st_dev, st.st_ino}, shown_);
+}
+
+void OutputTarget::create_temporary(const std::string &path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (base.empty() || base == "." || base == "..") throw Failure(quoted(shown_) + " is not a file name");
+    std::string pattern = directory_of(path) + "/." + base + ".XXXXXX";
+    watch_signals();
+    fd_ = mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd_ < 0) throw Failure("cannot create a file beside " + path + ": " + system_error());
+    temp_ = pattern;
+    target_ = path;
+    if (!set_pending(temp_)) throw Failure("the file name " + quoted(path) + " is too long");
+    fchmod(fd_, rules_.mode & ~process_umask());
+}
+
+void OutputTarget::commit() {
+    const int fd = std::exchange(fd_, -1);
+    std::string problem;
+    if (!temp_.empty() && fsync(fd) != 0 && errno != EINVAL) problem = system_error();  // EINVAL: cannot sync
+    if (close(fd) != 0 && problem.empty()) problem = system_error();
+    if (!problem.empty()) throw Failure("cannot write " + shown_ + ": " + problem);
+    if (temp_.empty()) return;
+    const int r = rules_.replace ? std::rename(temp_.c_str(), target_.c_str()) : rename_without_replacing(temp_, target_);
     if (r != 0) {
-        if (errno == EEXIST) throw Failure(target_ + " already exists (--force replaces it)");
-        throw Failure("cannot create " + target_ + ": " + system_error());
+        if (errno == EEXIST) throw Failure(shown_ + " already exists (--force replaces it)");
+        throw Failure("cannot create " + shown_ + ": " + system_error());
     }
     committed_ = true;
     clear_pending();
-    sync_path(directory_of(target_));
-}
-
-bool exists(const std::string &name) {
-    struct stat st;
-    return lstat(name.c_str(), &st) == 0;
+    sync_directory(directory_of(target_));
 }
 
 std::string system_error() { return std::strerror(errno); }

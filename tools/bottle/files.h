@@ -1,6 +1,6 @@
 // Files as the bottle command handles them: bottles opened only to be
 // looked at, where the library's messages go, buffered output to a
-// descriptor, and new files that replace their target only when complete.
+// descriptor, and the targets that output goes to.
 #pragma once
 
 #include <cstddef>
@@ -21,16 +21,20 @@ namespace bottletool {
 // whose stored count is wrong would be rewritten).
 class ViewedBottle {
 public:
-    explicit ViewedBottle(const std::string &name) : h_(bopen(name.c_str())) {}
+    explicit ViewedBottle(const std::string &name);
     ~ViewedBottle();
     ViewedBottle(const ViewedBottle &) = delete;
     ViewedBottle &operator=(const ViewedBottle &) = delete;
 
     bottle_hdr *get() const { return h_; }
     explicit operator bool() const { return h_ != nullptr; }
+    // When bopen failed: "NAME: REASON" where the system has a reason to
+    // add to the library's message ("No such file or directory"), else empty.
+    const std::string &problem() const { return problem_; }
 
 private:
     bottle_hdr *h_;
+    std::string problem_;
 };
 
 // The 40 header bytes as the file holds them, read without the library.
@@ -82,32 +86,76 @@ private:
     std::size_t used_ = 0;
 };
 
-// A new file written under a temporary name beside `target` and renamed
-// onto it by commit; destroyed uncommitted (or on SIGINT, SIGTERM, SIGHUP
-// or SIGPIPE), the temporary file is removed, so the target is either left
-// as it was or replaced whole.  Without `replace`, an existing target is
-// never replaced.
-class PendingFile {
-public:
-    PendingFile(std::string target, bool replace, mode_t mode);
-    ~PendingFile();
-    PendingFile(const PendingFile &) = delete;
-    PendingFile &operator=(const PendingFile &) = delete;
+// The identity of a file, to tell whether two names, or a name and a
+// descriptor, lead to one file.
+struct FileId {
+    dev_t dev;
+    ino_t ino;
+};
 
-    const std::string &path() const { return temp_; }
-    // Flushes the file to disk and renames it onto the target.
+// A file the command reads, by the name used in messages.
+struct InputFile {
+    std::string name;
+    FileId id;
+};
+
+// The file of a name (links followed) or of a descriptor, when it exists
+// and holds what is read from it: a regular file or a block device.
+// Streams (terminals, pipes) are left out: writing one does not change
+// what another name of it reads.
+std::optional<InputFile> input_file(const std::string &name);
+std::optional<InputFile> input_file(int fd, const std::string &name);
+
+// A Failure when the file `id` is one of `inputs`: writing it would destroy
+// what the command reads.
+void refuse_input(const std::vector<InputFile> &inputs, const FileId &id, const std::string &output);
+
+// Where a command writes a file it makes.
+//  - "-" is standard output, written directly.
+//  - A symbolic link is followed: the file it names gets the content and
+//    the link stays.
+//  - A regular file, or a name not yet taken, gets the content under a
+//    temporary name beside it, renamed onto it by commit: it is left as it
+//    was or replaced whole.  Destroyed uncommitted (or on SIGINT, SIGTERM,
+//    SIGHUP or SIGPIPE), the temporary file is removed.
+//  - Anything else (a device, a FIFO) is opened and written directly, never
+//    renamed over, where the rules allow direct output at all.
+// A target that is one of `inputs` is refused before anything is written.
+class OutputTarget {
+public:
+    struct Rules {
+        bool replace = true;  // an existing file may be replaced
+        bool direct = true;   // false: only a regular file will do
+        mode_t mode = 0666;   // of a new file, before the umask
+    };
+
+    OutputTarget(const std::string &name, const std::vector<InputFile> &inputs, Rules rules);
+    ~OutputTarget();
+    OutputTarget(const OutputTarget &) = delete;
+    OutputTarget &operator=(const OutputTarget &) = delete;
+
+    // The target as messages name it.
+    const std::string &name() const { return shown_; }
+    // The temporary file that commit renames onto the target; empty for
+    // direct output.
+    const std::string &temp_path() const { return temp_; }
+    // Open for writing the content.
+    int fd() const { return fd_; }
+    // Closes the descriptor (a failure is a Failure); a temporary file is
+    // first flushed to disk and then renamed onto the target.
     void commit();
 
 private:
-    std::string target_;
+    void open_direct(const std::string &path, const std::vector<InputFile> &inputs);
+    void create_temporary(const std::string &path);
+
+    std::string shown_;
+    std::string target_;  // the file renamed onto, links followed
     std::string temp_;
-    bool replace_;
-    mode_t mode_;
+    Rules rules_;
+    int fd_ = -1;
     bool committed_ = false;
 };
-
-// True when a file (or anything else) of that name exists.
-bool exists(const std::string &name);
 
 // The message of the last failed system call, for "...: REASON".
 std::string system_error();

@@ -2,6 +2,7 @@
 // line or the last field of each CSV line.  The bottle is written under a
 // temporary name and renamed into place only when it is complete.
 
+#include <algorithm>
 #include <cerrno>
 #include <cfloat>
 #include <charconv>
@@ -28,68 +29,73 @@ const char kHelp[] =
     "Reads values from standard input, one per line, or CSV lines whose last field is\n"
     "the value (a first line whose last field is a word, such as \"time,value\", is a\n"
     "header and skipped), and writes them to a new bottle OUT: sample 0 at TIME, the\n"
-    "next every SECONDS.  An empty field or \"nan\" is an unusable sample.  A value the\n"
-    "type cannot hold, or the type's unusable value itself, is an error naming its line.\n"
+    "next every SECONDS.  Every line is a sample: a blank line, an empty field, NA or\n"
+    "nan is an unusable one.  Numbers take a decimal point and no thousands separator:\n"
+    "a decimal comma or a thousands separator (1,5 or 1,234) is an error, never read\n"
+    "as the digits after the comma; so is, after a header, a line with more fields\n"
+    "than the header, and without one, a line of two plain numbers such as 0,5.  A\n"
+    "value the type cannot hold, or the type's unusable value itself, is an error\n"
+    "naming its line.\n"
     "  --type TYPE          int (16-bit), long (32-bit), float or double\n"
     "  --begin TIME         time of the first sample\n"
     "  --interval SECONDS   time between samples, 0 or more\n"
     "  --force              replace OUT if it exists\n"
-    "OUT changes only when the whole input has been read and written; an existing OUT\n"
-    "is never replaced without --force.  The bottle library's messages go to standard\n"
-    "error.\n";
+    "OUT is a regular file (a link is followed to the file it names, and stays); it\n"
+    "changes only when the whole input has been read and written, and an existing\n"
+    "OUT is never replaced without --force.  The bottle library's messages go to\n"
+    "standard error.\n";
 
 // --- Reading the input ---------------------------------------------------
 
-// The last comma-separated field of each line of a descriptor, read in
-// large chunks; a field longer than kMaxField is reported as such rather
-// than kept, so memory stays bounded whatever the input.
-class LastFields {
+// What import needs of one input line: its last two comma-separated fields
+// and how many fields it has.
+struct LineFields {
+    std::string_view value;   // the last field
+    std::string_view before;  // the field before it; empty for a line of one field
+    std::size_t fields = 1;
+    bool too_long = false;    // the last field is longer than kMaxField
+};
+
+// The lines of a descriptor, read in large chunks.  Of a line that crosses
+// chunks only its last kTail bytes are kept, enough for the two fields,
+// so memory stays bounded whatever the input.
+class LineReader {
 public:
     static constexpr std::size_t kMaxField = 256;
 
-    explicit LastFields(int fd) : fd_(fd), chunk_(kChunk) {}
+    explicit LineReader(int fd) : fd_(fd), chunk_(kChunk) {}
 
-    // The last field of the next line (valid until the next call), or
-    // false at the end of the input.
-    bool next(std::string_view &field) {
+    // The next line (valid until the next call), or false at the end of
+    // the input.
+    bool next(LineFields &line) {
         held_.clear();
-        too_long_ = false;
-        bool started = false, split = false;
+        dropped_commas_ = 0;
+        bool started = false;
         for (;;) {
-            if (pos_ == len_) {
-                if (!fill()) break;
-                split = started;
-            }
+            if (pos_ == len_ && !fill()) break;
             started = true;
             const char *begin = chunk_.data() + pos_, *stop = chunk_.data() + len_;
             const auto *newline = static_cast<const char *>(std::memchr(begin, '\n', static_cast<std::size_t>(stop - begin)));
-            const char *line_end = newline ? newline : stop;
-            const auto *comma = static_cast<const char *>(memrchr(begin, ',', static_cast<std::size_t>(line_end - begin)));
-            if (comma) {
-                held_.clear();
-                too_long_ = false;
-                begin = comma + 1;
-            }
-            pos_ = static_cast<std::size_t>(line_end - chunk_.data()) + (newline ? 1 : 0);
-            if (newline && !split) {  // the whole line lies in this chunk
-                field = std::string_view(begin, static_cast<std::size_t>(line_end - begin));
-                too_long_ = field.size() > kMaxField;
+            const char *end = newline ? newline : stop;
+            pos_ = static_cast<std::size_t>(end - chunk_.data()) + (newline ? 1 : 0);
+            if (newline && held_.empty() && dropped_commas_ == 0) {  // the whole line lies in this chunk
+                split(std::string_view(begin, static_cast<std::size_t>(end - begin)), false, line);
                 ++line_;
                 return true;
             }
-            hold(begin, line_end);
+            keep_tail(begin, end);
             if (newline) break;
         }
         if (!started) return false;
-        field = held_;
+        split(held_, cut_, line);
         ++line_;
         return true;
     }
     std::int64_t line() const { return line_; }
-    bool too_long() const { return too_long_; }
 
 private:
     static constexpr std::size_t kChunk = std::size_t{1} << 20;
+    static constexpr std::size_t kTail = 2 * kMaxField + 2;
 
     bool fill() {
         for (;;) {
@@ -101,20 +107,48 @@ private:
             return n > 0;
         }
     }
-    void hold(const char *begin, const char *end) {
-        const auto n = static_cast<std::size_t>(end - begin);
-        if (too_long_ || held_.size() + n > kMaxField) {
-            too_long_ = true;
+    // Keeps the last kTail bytes of a line that crosses chunks, counting
+    // the commas of what it drops.
+    void keep_tail(const char *begin, const char *end) {
+        if (held_.empty()) cut_ = false;
+        held_.append(begin, end);
+        if (held_.size() > 2 * kTail) {
+            const auto drop = static_cast<std::ptrdiff_t>(held_.size() - kTail);
+            dropped_commas_ += static_cast<std::size_t>(std::count(held_.begin(), held_.begin() + drop, ','));
+            held_.erase(held_.begin(), held_.begin() + drop);
+            cut_ = true;
+        }
+    }
+    // The fields of a line, or of its last bytes when `cut` (bytes before
+    // them were dropped).
+    void split(std::string_view text, bool cut, LineFields &line) const {
+        const char *last = static_cast<const char *>(memrchr(text.data(), ',', text.size()));
+        if (!last) {
+            line = {text, {}, dropped_commas_ + 1, cut || text.size() > kMaxField};
             return;
         }
-        held_.append(begin, n);
+        const auto at = static_cast<std::size_t>(last - text.data());
+        const char *previous = static_cast<const char *>(memrchr(text.data(), ',', at));
+        const std::size_t from = previous ? static_cast<std::size_t>(previous - text.data()) + 1 : 0;
+        line.value = text.substr(at + 1);
+        line.before = text.substr(from, at - from);
+        line.too_long = line.value.size() > kMaxField;
+        line.fields = dropped_commas_ + 2 + (previous ? 1 + commas_in(text.substr(0, from - 1)) : 0);
+    }
+    static std::size_t commas_in(std::string_view s) {
+        std::size_t n = 0;
+        for (const char *p = s.data(), *end = p + s.size();
+             (p = static_cast<const char *>(std::memchr(p, ',', static_cast<std::size_t>(end - p)))); ++p)
+            ++n;
+        return n;
     }
 
     int fd_;
     std::vector<char> chunk_;
     std::size_t pos_ = 0, len_ = 0;
     std::string held_;
-    bool too_long_ = false;
+    bool cut_ = false;                  // held_ lost the start of its line
+    std::size_t dropped_commas_ = 0;    // in what held_ lost
     std::int64_t line_ = 0;
 };
 
@@ -140,21 +174,67 @@ std::string shown_field(std::string_view field) {
     return quoted(field.size() > kShown ? std::string(field.substr(0, kShown)) + "..." : std::string(field));
 }
 
+std::string line_label(std::int64_t number) { return "line " + std::to_string(number) + ": "; }
+
+// A field without the blanks and double quotes around it.
+std::string_view bare(std::string_view field) {
+    const std::size_t first = field.find_first_not_of(" \t\r\"");
+    if (first == std::string_view::npos) return {};
+    return field.substr(first, field.find_last_not_of(" \t\r\"") - first + 1);
+}
+
+// "NA", as R and spreadsheets write a missing value.
+bool is_na(std::string_view field) {
+    field = bare(field);
+    return field.size() == 2 && (field[0] | 0x20) == 'n' && (field[1] | 0x20) == 'a';
+}
+
+// Digits with an optional fraction ("12", "12.5"), after a sign if `sign`.
+bool plain_number(std::string_view s, bool sign) {
+    if (sign && !s.empty() && (s[0] == '-' || s[0] == '+')) s.remove_prefix(1);
+    const auto digits = [](std::string_view d) { return !d.empty() && d.find_first_not_of("0123456789") == std::string_view::npos; };
+    const std::size_t point = s.find('.');
+    return digits(s.substr(0, point)) && (point == std::string_view::npos || digits(s.substr(point + 1)));
+}
+
+// A decimal comma ("1,5") or a thousands separator ("1,234") would leave
+// only the digits after the last comma as the value.  After a header line
+// a line with more fields than the header is refused; without a header, a
+// line whose last two fields are both plain numbers, since nothing tells
+// it from a number split at its comma.
+void refuse_comma_in_number(const LineFields &line, std::size_t header_fields, std::int64_t number) {
+    constexpr const char *kNotRead = "a decimal comma or a thousands separator is not read (write 1234.5)";
+    if (header_fields > 0 && line.fields > header_fields)
+        throw Failure(line_label(number) + std::to_string(line.fields) + " fields where the header has " +
+                      std::to_string(header_fields) + "; " + kNotRead);
+    if (header_fields == 0 && line.fields > 1 && plain_number(bare(line.before), true) &&
+        plain_number(bare(line.value), false))
+        throw Failure(line_label(number) + shown_field(std::string(line.before) + "," + std::string(line.value)) +
+                      " reads as a number with a comma in it; " + kNotRead +
+                      ", and CSV lines of numbers need a header line such as time,value");
+}
+
 // Reads every line of standard input into the writer; a line that holds no
 // usable value of the type is a Failure naming it.
 template <class T>
 void import_lines(SampleWriter<T> &writer, T unusable, int type) {
     const char *type_name = kTypes[static_cast<std::size_t>(type)].name;
     const std::int64_t limit = max_samples(type);
-    LastFields input(STDIN_FILENO);
-    std::string_view field;
-    while (input.next(field)) {
-        const auto where = [&] { return "line " + std::to_string(input.line()) + ": "; };
-        if (input.too_long()) throw Failure(where() + "the value is longer than 256 characters");
+    LineReader input(STDIN_FILENO);
+    LineFields line;
+    std::size_t header_fields = 0;  // 0: no header line
+    while (input.next(line)) {
+        const auto where = [&] { return line_label(input.line()); };
+        if (line.too_long) throw Failure(where() + "the value is longer than 256 characters");
+        std::string_view field = line.value;
         if (input.line() == 1 && field.starts_with(kByteOrderMark)) field.remove_prefix(kByteOrderMark.size());
         T value{};
-        const ValueText kind = read_value(field, unusable, value);
-        if (kind == ValueText::kNotNumber && input.line() == 1 && starts_with_letter(field)) continue;  // a header
+        const ValueText kind = is_na(field) ? ValueText::kUnusable : read_value(field, unusable, value);
+        if (kind == ValueText::kNotNumber && input.line() == 1 && starts_with_letter(field)) {
+            header_fields = line.fields;
+            continue;
+        }
+        refuse_comma_in_number(line, header_fields, input.line());
         switch (kind) {
         case ValueText::kNotNumber:
             throw Failure(where() + shown_field(field) + " is not " +
@@ -236,9 +316,12 @@ int run_import(const std::vector<std::string> &words) {
     if (!type) throw UsageError("--type must be int, long, float or double, not " + quoted(type_name));
     const double beg = read_time("begin", required(args, "begin"));
     const double ivl = read_interval(required(args, "interval"));
+    need_standard_stream(STDIN_FILENO);
+    std::vector<InputFile> inputs;
+    if (auto in = input_file(STDIN_FILENO, "standard input")) inputs.push_back(*in);
     const StdoutToStderr route;  // the library's messages are errors here
-    PendingFile pending(out, args.has("force"), 0664);
-    CreatedBottle bottle(pending.path(), beg, ivl, *type);
+    OutputTarget target(out, inputs, {args.has("force"), false, 0664});
+    CreatedBottle bottle(target.temp_path(), beg, ivl, *type);
     const std::int64_t count = with_sample_type(*type, [&](auto tag) {
         using T = decltype(tag);
         SampleWriter<T> writer(bottle.get());
@@ -247,8 +330,8 @@ int run_import(const std::vector<std::string> &words) {
         return writer.count();
     });
     bottle.close();
-    check_written(pending.path(), out, *type, count);
-    pending.commit();
+    check_written(target.temp_path(), out, *type, count);
+    target.commit();
     return 0;
 }
 

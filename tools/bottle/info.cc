@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "command.h"
 #include "files.h"
 #include "samples.h"
@@ -63,7 +65,10 @@ void print_warnings(const std::string &name, bottle_hdr *h, std::int64_t size) {
 bool describe(const std::string &name) {
     std::printf("%s:\n", name.c_str());
     const ViewedBottle bottle(name);
-    if (!bottle) return false;
+    if (!bottle) {
+        if (!bottle.problem().empty()) std::printf("%s\n", bottle.problem().c_str());
+        return false;
+    }
     bottle_hdr *h = bottle.get();
     const std::int64_t size = statb.st_size;  // bopen filled it for this file
     bshow(h);
@@ -84,6 +89,13 @@ bool describe(const std::string &name) {
 int run_info(const std::vector<std::string> &words) {
     const Args args(words, {});
     const std::vector<std::string> &files = args.operands(1, SIZE_MAX);
+    need_standard_stream(STDOUT_FILENO);
+    if (const auto out = input_file(STDOUT_FILENO, "standard output")) {
+        std::vector<InputFile> inputs;
+        for (const std::string &f : files)
+            if (auto in = input_file(f)) inputs.push_back(*in);
+        refuse_input(inputs, out->id, out->name);
+    }
     std::size_t unreadable = 0;
     for (std::size_t i = 0; i < files.size(); ++i) {
         if (i > 0) std::putchar('\n');

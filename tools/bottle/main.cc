@@ -14,6 +14,7 @@
 
 #include "command.h"
 #include "date.h"
+#include "files.h"
 #include "subcommands.h"
 #include "timetext.h"
 
@@ -52,12 +53,13 @@ const Subcommand *find_subcommand(const std::string &name) {
 }
 
 int run(const Subcommand &sub, const std::vector<std::string> &words) {
-    if (bottletool::wants_help(words)) {
-        std::fputs(sub.help, stdout);
-        if (sub.takes_time) print_wrapped(bottletool::kTimeForms, stdout);
-        return 0;
-    }
     try {
+        if (bottletool::wants_help(words)) {
+            bottletool::need_standard_stream(STDOUT_FILENO);
+            std::fputs(sub.help, stdout);
+            if (sub.takes_time) print_wrapped(bottletool::kTimeForms, stdout);
+            return 0;
+        }
         return sub.run(words);
     } catch (const bottletool::UsageError &e) {
         bottletool::report(sub.name, e.what());
@@ -73,32 +75,30 @@ int run(const Subcommand &sub, const std::vector<std::string> &words) {
     }
 }
 
-// Standard input, output and error closed when the program starts would be
-// taken by the first files it opens, and printed text would land in those:
-// hold them with /dev/null instead.  False when that cannot be done.
-bool hold_standard_descriptors() {
-    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
-        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", O_RDWR) != fd) return false;
-    return true;
+// Text for standard output that was closed at start would vanish into the
+// placeholder: false, with a message, in that case.
+bool standard_output_open() {
+    try {
+        bottletool::need_standard_stream(STDOUT_FILENO);
+        return true;
+    } catch (const bottletool::Failure &e) {
+        bottletool::report("", e.what());
+        return false;
+    }
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
-    if (!hold_standard_descriptors()) return bottletool::kFailed;
-    zone = 0;  // every time the command reads or writes is GMT
-    const std::vector<std::string> words(argv + std::min(argc, 1), argv + argc);
+int dispatch(const std::vector<std::string> &words) {
     if (words.empty()) {
         print_usage(stderr);
         return bottletool::kUsage;
     }
     const std::string &name = words[0];
-    if (name == "-h" || name == "--help" || name == "help") {
-        print_usage(stdout);
-        return 0;
-    }
-    if (name == "--version") {
-        std::puts("bottle " ZULU_VERSION);
+    if (name == "-h" || name == "--help" || name == "help" || name == "--version") {
+        if (!standard_output_open()) return bottletool::kFailed;
+        if (name == "--version")
+            std::puts("bottle " ZULU_VERSION);
+        else
+            print_usage(stdout);
         return 0;
     }
     const Subcommand *sub = find_subcommand(name);
@@ -108,4 +108,34 @@ int main(int argc, char **argv) {
         return bottletool::kUsage;
     }
     return run(*sub, std::vector<std::string>(words.begin() + 1, words.end()));
+}
+
+// Standard input, output and error closed when the program starts would be
+// taken by the first files it opens, and printed text would land in those:
+// hold them with /dev/null instead, and note them, so that a command that
+// needs one fails.  False when that cannot be done.
+bool hold_standard_descriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        if (open("/dev/null", O_RDWR) != fd) return false;
+        bottletool::note_closed_at_start(fd);
+    }
+    return true;
+}
+
+// Text still buffered for standard output can fail to reach it (a full
+// disk, a closed pipe): that is a failure, not a success.
+int flush_standard_output(int status) {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
+    bottletool::report("", "cannot write standard output: " + bottletool::system_error());
+    return bottletool::kFailed;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (!hold_standard_descriptors()) return bottletool::kFailed;
+    zone = 0;  // every time the command reads or writes is GMT
+    const std::vector<std::string> words(argv + std::min(argc, 1), argv + argc);
+    return flush_standard_output(dispatch(words));
 }

@@ -8,9 +8,6 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "axes.h"
 #include "command.h"
 #include "files.h"
@@ -24,14 +21,19 @@ namespace {
 
 const char kHelp[] =
     "usage: bottle plot FILE -o OUT.svg [--from TIME] [--to TIME] [--width PX] [--height PX]\n"
+    "                   [--title TEXT] [--ylabel TEXT]\n"
     "Draws the samples of the bottle FILE as an SVG line plot: time (GMT) across,\n"
     "value up, the line broken where samples are unusable.  Each pixel column shows\n"
     "the least and the greatest value of the samples that fall in it.\n"
-    "  -o, --output OUT.svg  the file to write (replaced if it exists)\n"
+    "  -o, --output OUT.svg  the file to write, - for standard output; a regular file\n"
+    "                        is replaced once the plot is complete (through a link,\n"
+    "                        the file it names), a device or FIFO written directly\n"
     "  --from TIME           start at the first sample at or after TIME\n"
     "  --to TIME             stop before the first sample at or after TIME\n"
     "  --width PX            width of the image, 200 to 20000 (default 1000)\n"
     "  --height PX           height of the image, 120 to 20000 (default 400)\n"
+    "  --title TEXT          the title's first words (default: the name FILE)\n"
+    "  --ylabel TEXT         a label along the value axis, such as the units\n"
     "The bottle library's messages go to standard error.\n";
 
 // --- Decimation ----------------------------------------------------------
@@ -91,8 +93,8 @@ private:
         const bool least_first = column_.least_at <= column_.greatest_at;
         const std::int64_t a = least_first ? column_.least_at : column_.greatest_at;
         const std::int64_t b = least_first ? column_.greatest_at : column_.least_at;
-        points_.push_back({line_.time(a), least_first ? column_.least : column_.greatest, column_.starts_line});
-        if (a != b) points_.push_back({line_.time(b), least_first ? column_.greatest : column_.least, false});
+        points_.push_back({line_.time(a), least_first ? column_.least : column_.greatest, column_.starts_line, a});
+        if (a != b) points_.push_back({line_.time(b), least_first ? column_.greatest : column_.least, false, b});
     }
 
     Timeline line_;
@@ -116,6 +118,20 @@ std::vector<PlotPoint> decimate(bottle_hdr *h, std::int64_t first, std::int64_t 
     return d.finish();
 }
 
+// The points of a decimation again, at most two per column of a narrower
+// plot area.  A point that starts a line has unusable samples before it:
+// one of them is added again, so that the break stays where it still falls
+// between columns.
+std::vector<PlotPoint> reduce(const std::vector<PlotPoint> &points, const Timeline &line, std::int64_t first,
+                              std::int64_t end, std::int64_t columns) {
+    Decimator d(line, first, end, columns);
+    for (const PlotPoint &p : points) {
+        if (p.starts_line && p.index > first) d.add(p.index - 1, false, 0);
+        d.add(p.index, true, p.v);
+    }
+    return d.finish();
+}
+
 // --- The command ---------------------------------------------------------
 
 std::int64_t size_option(const Args &args, const char *name, std::int64_t min, std::int64_t max, std::int64_t fallback) {
@@ -123,48 +139,37 @@ std::int64_t size_option(const Args &args, const char *name, std::int64_t min, s
     return v ? read_count(name, *v, min, max) : fallback;
 }
 
-void write_file(const std::string &path, const std::string &target, const std::string &text) {
-    const int fd = open(path.c_str(), O_WRONLY | O_TRUNC);
-    if (fd < 0) throw Failure("cannot write " + target + ": " + system_error());
-    try {
-        OutputBuffer out(fd, target);
-        out.append(text);
-        out.flush();
-    } catch (...) {
-        close(fd);
-        throw;
-    }
-    if (close(fd) != 0) throw Failure("cannot write " + target + ": " + system_error());
-}
-
 int run_plot(const std::vector<std::string> &words) {
     const Args args(words, {{"output", 'o', true}, {"from", 0, true}, {"to", 0, true}, {"width", 0, true},
-                            {"height", 0, true}});
+                            {"height", 0, true}, {"title", 0, true}, {"ylabel", 0, true}});
     const std::string file = args.operands(1, 1)[0];
     const auto out = args.value("output");
     if (!out) throw UsageError("-o OUT.svg is required");
-    const std::optional<double> from = args.value("from") ? std::optional(read_time("from", *args.value("from")))
-                                                          : std::nullopt;
-    const std::optional<double> to = args.value("to") ? std::optional(read_time("to", *args.value("to")))
-                                                      : std::nullopt;
-    PlotFrame frame(size_option(args, "width", 200, 20000, 1000), size_option(args, "height", 120, 20000, 400));
+    const TimeRange range = read_time_range(args);
+    const std::int64_t width = size_option(args, "width", 200, 20000, 1000);
+    const std::int64_t height = size_option(args, "height", 120, 20000, 400);
 
+    std::vector<InputFile> inputs;
+    if (auto in = input_file(file)) inputs.push_back(*in);
+    OutputTarget target(*out, inputs, {});
     const StdoutToStderr route;  // the library's messages are errors here
     const ViewedBottle bottle(file);
-    if (!bottle) throw Failure("");
+    if (!bottle) throw Failure(bottle.problem());
     bottle_hdr *h = bottle.get();
     const Timeline line = timeline_of(h);
-    const auto selected = line.select(from, to);
-    const std::int64_t first = selected.first, end = selected.second;
+    const auto [first, end] = line.select(range.from, range.to);
     if (first == end)
         throw Failure(line.count == 0 ? file + " holds no samples" : "no sample of " + file + " lies in the given times");
-    const std::vector<PlotPoint> points = with_sample_type(
-        bot_type(h), [&](auto tag) { return decimate<decltype(tag)>(h, first, end, frame.columns()); });
 
-    PlotData data{file, line.time(first), line.time(end - 1), std::abs(line.step), end - first, points};
-    PendingFile pending(*out, true, 0666);
-    write_file(pending.path(), *out, svg_plot(frame, data));
-    pending.commit();
+    PlotData data{args.value("title").value_or(file), args.value("ylabel").value_or(""), line.time(first),
+                  line.time(end - 1), std::abs(line.step), end - first, {}};
+    data.points = with_sample_type(bot_type(h), [&](auto tag) { return decimate<decltype(tag)>(h, first, end, width); });
+    const PlotFrame frame(width, height, data);
+    data.points = reduce(data.points, line, first, end, frame.columns());
+    OutputBuffer buffer(target.fd(), target.name());
+    buffer.append(svg_plot(frame, data));
+    buffer.flush();
+    target.commit();
     return 0;
 }
 

@@ -32,10 +32,24 @@ int digits_at(std::string_view s, std::size_t pos, std::size_t n) {
     return v;
 }
 
-bool valid_clock(int hr, int mn, int se) { return hr >= 0 && hr < 24 && mn >= 0 && mn < 60 && se >= 0 && se < 60; }
+// Records what is wrong with a text; false, for the callers to return.
+bool fail(TimeProblem &p, std::string what, bool form = false) {
+    p = TimeProblem{std::move(what), form};
+    return false;
+}
 
-bool valid_date(int year, int month, int day) {
-    return month >= 1 && month <= 12 && day >= 1 && day <= msize(month, year);
+bool check_clock(int hr, int mn, int se, TimeProblem &p) {
+    if (hr > 23) return fail(p, "hour " + std::to_string(hr) + " does not exist (hours run 00 to 23)");
+    if (mn > 59) return fail(p, "minute " + std::to_string(mn) + " does not exist (minutes run 00 to 59)");
+    if (se > 59) return fail(p, "second " + std::to_string(se) + " does not exist (seconds run 00 to 59)");
+    return true;
+}
+
+bool check_date(int year, int month, int day, TimeProblem &p) {
+    if (month < 1 || month > 12) return fail(p, "month " + std::to_string(month) + " does not exist");
+    if (day < 1 || day > msize(month, year))
+        return fail(p, std::string(Mo_name(month)) + " " + std::to_string(year) + " has no day " + std::to_string(day));
+    return true;
 }
 
 // --- The date library's compact forms -----------------------------------
@@ -45,57 +59,75 @@ int widen_year(int yy) { return yy <= 49 ? 2000 + yy : 1900 + yy; }
 
 // The hour, minute and second that follow a date in a compact form; those
 // the text does not reach are 0.
-bool valid_compact_clock(std::string_view clock) {
+bool check_compact_clock(std::string_view clock, TimeProblem &p) {
     const int hr = clock.size() >= 2 ? digits_at(clock, 0, 2) : 0;
     const int mn = clock.size() >= 4 ? digits_at(clock, 2, 2) : 0;
     const int se = clock.size() >= 6 ? digits_at(clock, 4, 2) : 0;
-    return valid_clock(hr, mn, se);
+    return check_clock(hr, mn, se, p);
 }
 
-// A date part (the text before the fraction) in one of the compact forms,
-// naming a date that exists.  year_len is 2 or 4.
-bool valid_day_of_year_form(std::string_view d, std::size_t year_len, int year) {
-    if (d.size() < year_len + 4 || d.size() % 2 != 0 || d[year_len] != 'j') return false;
+// A date part (the text before the fraction) in a compact form with a day
+// of the year, after a year of year_len (2 or 4) digits and the "j".
+bool check_day_of_year_form(std::string_view d, std::size_t year_len, int year, TimeProblem &p) {
     const std::string_view rest = d.substr(year_len + 1);
-    if (!all_digits(rest)) return false;
+    if (!all_digits(rest)) return fail(p, "unknown form", true);
+    if (rest.size() < 3) return fail(p, "the day of the year needs three digits after j", true);
+    if (rest.size() % 2 == 0) return fail(p, "the time of day needs pairs of digits (hh, hhmm or hhmmss)", true);
     const int jl = digits_at(rest, 0, 3);
-    return jl >= 1 && jl <= ysize(year) && valid_compact_clock(rest.substr(3));
+    if (jl < 1 || jl > ysize(year))
+        return fail(p, std::to_string(year) + " has no day " + std::to_string(jl) + " of the year");
+    return check_compact_clock(rest.substr(3), p);
 }
 
-bool valid_month_day_form(std::string_view d, std::size_t year_len, int year) {
-    if (!all_digits(d) || d.size() % 2 != 0) return false;
+bool check_month_day_form(std::string_view d, std::size_t year_len, int year, TimeProblem &p) {
+    if (!all_digits(d)) return fail(p, "unknown form", true);
+    if (d.size() % 2 != 0) return fail(p, "the compact forms have pairs of digits", true);
     const std::string_view rest = d.substr(year_len);
-    if (rest.size() >= 2 && (digits_at(rest, 0, 2) < 1 || digits_at(rest, 0, 2) > 12)) return false;
-    if (rest.size() >= 4 && !valid_date(year, digits_at(rest, 0, 2), digits_at(rest, 2, 2))) return false;
-    return valid_compact_clock(rest.size() > 4 ? rest.substr(4) : std::string_view());
+    if (rest.size() >= 2 && !check_date(year, digits_at(rest, 0, 2), 1, p)) return false;
+    if (rest.size() >= 4 && !check_date(year, digits_at(rest, 0, 2), digits_at(rest, 2, 2), p)) return false;
+    return check_compact_clock(rest.size() > 4 ? rest.substr(4) : std::string_view(), p);
 }
 
-bool valid_compact(std::string_view text) {
-    const std::size_t dot = text.rfind('.');
-    const std::string_view date = text.substr(0, dot);
-    if (dot != std::string_view::npos) {
-        const std::string_view fraction = text.substr(dot + 1);
-        if (fraction.empty() || !all_digits(fraction)) return false;
-    }
-    if (date.size() < 2 || !is_digit(date[0]) || !is_digit(date[1])) return false;
+// The compact form a date part is read in, such as "YYMM", for messages.
+std::string compact_form_name(std::string_view date) {
+    const bool long_year = date.size() == 14;
+    const bool day_of_year = date.size() > (long_year ? 4u : 2u) && date[long_year ? 4 : 2] == 'j';
+    const std::string_view full = long_year ? (day_of_year ? "CCYYjDDDhhmmss" : "CCYYMMDDhhmmss")
+                                            : (day_of_year ? "YYjDDDhhmmss" : "YYMMDDhhmmss");
+    return std::string(full.substr(0, std::min(date.size(), full.size())));
+}
+
+bool check_compact_date(std::string_view date, TimeProblem &p) {
+    if (date.size() < 2 || !is_digit(date[0]) || !is_digit(date[1])) return fail(p, "unknown form", true);
     if (date.size() == 14) {
         // Four-digit years: atod widens the two-digit year by its pivot
         // and keeps the century only from 50 on, so accept only the years
         // it reads as written.
-        if (!all_digits(date.substr(0, 4))) return false;
+        if (!all_digits(date.substr(0, 4))) return fail(p, "unknown form", true);
         const int year = digits_at(date, 0, 4);
-        if (widen_year(year % 100) != year) return false;
-        return date[4] == 'j' ? valid_day_of_year_form(date, 4, year) : valid_month_day_form(date, 4, year);
+        if (widen_year(year % 100) != year) return fail(p, "four-digit years are read only from 1950 to 2049");
+        return date[4] == 'j' ? check_day_of_year_form(date, 4, year, p) : check_month_day_form(date, 4, year, p);
     }
-    if (date.size() > 12) return false;
+    if (date.size() > 12) return fail(p, "the compact forms have at most 12 digits, or 14 with a four-digit year", true);
     const int year = widen_year(digits_at(date, 0, 2));
-    if (date.size() > 2 && date[2] == 'j') return valid_day_of_year_form(date, 2, year);
-    return valid_month_day_form(date, 2, year);
+    if (date.size() > 2 && date[2] == 'j') return check_day_of_year_form(date, 2, year, p);
+    return check_month_day_form(date, 2, year, p);
 }
 
-std::optional<double> parse_compact(std::string_view text) {
-    if (!valid_compact(text)) return std::nullopt;
-    return atod(std::string(text).c_str());
+bool read_compact(std::string_view text, double &t, TimeProblem &p) {
+    const std::size_t dot = text.rfind('.');
+    const std::string_view date = text.substr(0, dot);
+    if (dot != std::string_view::npos) {
+        const std::string_view fraction = text.substr(dot + 1);
+        if (fraction.empty()) return fail(p, "nothing follows the decimal point");
+        if (!all_digits(fraction)) return fail(p, "the fraction of a second holds more than digits");
+    }
+    if (!check_compact_date(date, p)) {
+        if (!p.form) p.what += " (read as " + compact_form_name(date) + ")";
+        return false;
+    }
+    t = atod(std::string(text).c_str());
+    return true;
 }
 
 // --- ISO 8601 -------------------------------------------------------------
@@ -103,28 +135,34 @@ std::optional<double> parse_compact(std::string_view text) {
 // Reads ISO 8601 text from left to right.
 class IsoReader {
 public:
-    explicit IsoReader(std::string_view s) : s_(s) {}
+    IsoReader(std::string_view s, TimeProblem &p) : s_(s), p_(p) {}
 
-    std::optional<double> read() {
+    bool read(double &t) {
         int year = 0, month = 0, day = 0, hr = 0, mn = 0, se = 0;
         double fraction = 0, offset = 0;
-        if (!read_year(year) || !take('-') || !number(2, month) || !take('-') || !number(2, day)) return std::nullopt;
-        if (!valid_date(year, month, day)) return std::nullopt;
+        if (!read_year(year)) return fail(p_, "the year needs four digits, or a sign and four to nine", true);
+        if (!take('-') || !number(2, month)) return fail(p_, "the month needs two digits after the year", true);
+        if (!take('-') || !number(2, day)) return fail(p_, "the day needs two digits after the month", true);
+        if (!check_date(year, month, day, p_)) return false;
         if (!done()) {
-            if (!take('T') && !take(' ')) return std::nullopt;
-            if (!number(2, hr)) return std::nullopt;
+            if (!take('T') && !take(' ')) return fail(p_, "a T or a space should follow the date, not " + rest(), true);
+            if (!number(2, hr)) return fail(p_, "the hour needs two digits", true);
             if (take(':')) {
-                if (!number(2, mn)) return std::nullopt;
-                if (take(':') && (!number(2, se) || !read_fraction(fraction))) return std::nullopt;
+                if (!number(2, mn)) return fail(p_, "the minute needs two digits", true);
+                if (take(':') && !number(2, se)) return fail(p_, "the second needs two digits", true);
+                if (!read_fraction(fraction)) return fail(p_, "nothing follows the decimal point");
             }
-            if (!valid_clock(hr, mn, se) || !read_offset(offset) || !done()) return std::nullopt;
+            if (!check_clock(hr, mn, se, p_) || !read_offset(offset)) return false;
+            if (!done()) return fail(p_, "unexpected " + rest() + " at the end", true);
         }
         datevec v{year, 0, month, day, 0, hr, mn, se, 0};
-        return vtod(&v) + fraction - offset;
+        t = vtod(&v) + fraction - offset;
+        return std::isfinite(t) || fail(p_, "the time is out of range");
     }
 
 private:
     bool done() const { return pos_ == s_.size(); }
+    std::string rest() const { return quoted(s_.substr(pos_)); }
     bool peek(char c) const { return pos_ < s_.size() && s_[pos_] == c; }
     bool take(char c) {
         if (!peek(c)) return false;
@@ -153,6 +191,7 @@ private:
         if (minus) year = -year;
         return true;
     }
+    // Only a fraction that follows the seconds; false for a point alone.
     bool read_fraction(double &fraction) {
         if (!peek('.')) return true;
         const std::size_t start = pos_;
@@ -166,32 +205,34 @@ private:
     // "Z", "+hh", "+hhmm" or "+hh:mm" (or "-"); no designator means GMT.
     bool read_offset(double &offset) {
         if (take('Z') || done()) return true;
+        const std::size_t start = pos_;
         const bool minus = peek('-');
-        if (!take('-') && !take('+')) return false;
         int oh = 0, om = 0;
-        if (!number(2, oh)) return false;
-        if (!done()) {
+        bool shaped = (take('-') || take('+')) && number(2, oh);
+        if (shaped && !done()) {
             take(':');
-            if (!number(2, om)) return false;
+            shaped = number(2, om);
         }
-        if (oh > 23 || om > 59) return false;
+        if (!shaped) return fail(p_, "the offset from GMT should be Z, +hh, +hhmm or +hh:mm", true);
+        if (oh > 23 || om > 59)
+            return fail(p_, "the offset " + quoted(s_.substr(start, pos_ - start)) + " is more than 23:59");
         offset = (minus ? -1.0 : 1.0) * (oh * 3600.0 + om * 60.0);
         return true;
     }
 
     std::string_view s_;
+    TimeProblem &p_;
     std::size_t pos_ = 0;
 };
 
 // --- Seconds since 1970 ---------------------------------------------------
 
-std::optional<double> parse_epoch(std::string_view text) {
-    if (text.size() < 2 || text[0] != '@') return std::nullopt;
-    double t = 0;
+bool read_epoch(std::string_view text, double &t, TimeProblem &p) {
     const char *end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data() + 1, end, t);
-    if (ec != std::errc() || ptr != end || !std::isfinite(t)) return std::nullopt;
-    return t;
+    if (ec != std::errc() || ptr != end) return fail(p, "not a number after @");
+    if (!std::isfinite(t)) return fail(p, "not a finite number after @");
+    return true;
 }
 
 // --- Writing --------------------------------------------------------------
@@ -236,20 +277,41 @@ char *write_milliseconds(char *out, std::int64_t ms) {
 
 }  // namespace
 
-std::optional<double> parse_time(std::string_view text) {
-    if (text.empty()) return std::nullopt;
-    if (text[0] == '@') return parse_epoch(text);
-    if (text.find('-', 1) != std::string_view::npos) {
-        auto t = IsoReader(text).read();
-        if (t && std::isfinite(*t)) return t;
-        return std::nullopt;
-    }
-    return parse_compact(text);
+std::optional<double> parse_time(std::string_view text, TimeProblem *problem) {
+    TimeProblem unused;
+    TimeProblem &p = problem ? *problem : unused;
+    double t = 0;
+    bool read = false;
+    if (text.empty())
+        read = fail(p, "the text is empty", true);
+    else if (text[0] == '@')
+        read = read_epoch(text, t, p);
+    else if (text.find('-', 1) != std::string_view::npos)
+        read = IsoReader(text, p).read(t);
+    else if (is_digit(text[0]))
+        read = read_compact(text, t, p);
+    else
+        read = fail(p, "unknown form", true);
+    if (!read) return std::nullopt;
+    return t;
 }
 
 double read_time(std::string_view option, std::string_view text) {
-    if (auto t = parse_time(text)) return *t;
-    throw UsageError("--" + std::string(option) + ": cannot read the time " + quoted(text) + "; " + kTimeForms);
+    TimeProblem p;
+    if (auto t = parse_time(text, &p)) return *t;
+    std::string message = "--" + std::string(option) + ": " + quoted(text) + " is not a time: " + p.what;
+    if (p.form) message += std::string("; ") + kTimeForms;
+    throw UsageError(message);
+}
+
+TimeRange read_time_range(const Args &args) {
+    TimeRange range;
+    const auto from = args.value("from"), to = args.value("to");
+    if (from) range.from = read_time("from", *from);
+    if (to) range.to = read_time("to", *to);
+    if (range.from && range.to && *range.from > *range.to)
+        throw UsageError("--from " + *from + " is later than --to " + *to);
+    return range;
 }
 
 char *IsoTimeWriter::write(char *out, double t) {

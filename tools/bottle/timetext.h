@@ -13,18 +13,35 @@ namespace bottletool {
 // The accepted forms of a TIME, for messages and help texts.
 extern const char kTimeForms[];
 
+// What is wrong with a text that names no time.
+struct TimeProblem {
+    std::string what;   // such as "month 13 does not exist"
+    bool form = false;  // the text is in none of the accepted forms
+};
+
 // The time a text names, or nothing when it is in none of the accepted
-// forms (or names a date that does not exist, such as month 13):
+// forms or names a time that does not exist, such as month 13 (what is
+// wrong then goes to `problem`, when given):
 //  - the date library's compact forms, read by atod: YY[MM[DD[hh[mm[ss]]]]],
 //    CCYYMMDDhhmmss, YYjDDD[hh[mm[ss]]], CCYYjDDDhhmmss, each with an
 //    optional ".fraction"; four-digit years only from 1950 to 2049, the
 //    years atod reads as written;
 //  - ISO 8601 dates and times, YYYY-MM-DD[(T| )hh[:mm[:ss[.f]]][Z|+hh:mm]];
 //  - "@" and a number of seconds since 1970-01-01 00:00:00 GMT.
-std::optional<double> parse_time(std::string_view text);
+std::optional<double> parse_time(std::string_view text, TimeProblem *problem = nullptr);
 
-// parse_time, or a usage error naming the option and the accepted forms.
+// parse_time, or a usage error naming the option and what is wrong (with
+// the accepted forms when the text is in none of them).
 double read_time(std::string_view option, std::string_view text);
+
+class Args;
+
+// The times of --from and --to, each where given; a usage error when
+// --from is later than --to.
+struct TimeRange {
+    std::optional<double> from, to;
+};
+TimeRange read_time_range(const Args &args);
 
 // The most characters write_iso_time and write_epoch_time produce.
 inline constexpr std::size_t kMaxTimeChars = 40;
