@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
-#include <regex>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include <sys/stat.h>
@@ -485,6 +487,15 @@ std::vector<double> ys(const std::string &points) {
     return out;
 }
 
+// The value of an attribute of an element's tag, or empty.
+std::string attribute(std::string_view tag, const std::string &name) {
+    const std::string key = " " + name + "=\"";
+    const std::size_t at = tag.find(key);
+    if (at == std::string_view::npos) return "";
+    const std::size_t start = at + key.size();
+    return std::string(tag.substr(start, tag.find('"', start) - start));
+}
+
 TEST(BottlePlot, BreaksTheLineAtUnusableSamples) {
     TempDir dir;
     const std::string file = dir.file("g.bot"), svg = dir.file("g.svg");
@@ -518,10 +529,10 @@ TEST(BottlePlot, KeepsTheExtremesOfEachColumn) {
     std::vector<double> all = ys(lines[0]);
     const std::vector<double> second = ys(lines[1]);
     all.insert(all.end(), second.begin(), second.end());
-    static const std::regex frame(R"re(class="frame" x="[^"]+" y="[^"]+" width="([^"]+)")re");
-    std::smatch m;
-    ASSERT_TRUE(std::regex_search(text, m, frame));
-    EXPECT_LE(static_cast<double>(all.size()), 2 * std::stod(m[1])) << "at most two points per pixel column";
+    const std::size_t frame = text.find("<rect class=\"frame\"");
+    ASSERT_NE(frame, std::string::npos);
+    const double columns = std::stod(attribute(std::string_view(text).substr(frame, text.find('>', frame) - frame), "width"));
+    EXPECT_LE(static_cast<double>(all.size()), 2 * columns) << "at most two points per pixel column";
     const double baseline = all.back();
     EXPECT_EQ(std::count_if(all.begin(), all.end(), [&](double y) { return y != baseline; }), 1) << "one spike";
 }
@@ -617,15 +628,24 @@ struct SvgText {
     std::string anchor, content;
 };
 
+// XML text with its five escapes undone.
+std::string unescaped(std::string text) {
+    const std::pair<const char *, char> escapes[] = {{"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}, {"&amp;", '&'}};
+    for (const auto &[from, to] : escapes)
+        for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + 1))
+            text.replace(at, std::strlen(from), 1, to);
+    return text;
+}
+
 std::vector<SvgText> upright_texts(const std::string &svg) {
-    static const std::regex element(
-        R"re(<text x="([^"]+)" y="([^"]+)" text-anchor="(\w+)"(?: font-size="([^"]+)")?>([^<]*)</text>)re");
-    static const std::regex entity("&(amp|lt|gt|quot|apos);");
     std::vector<SvgText> out;
-    for (auto it = std::sregex_iterator(svg.begin(), svg.end(), element); it != std::sregex_iterator(); ++it) {
-        const std::smatch &m = *it;
-        const double size = m[4].matched ? std::stod(m[4]) : 11;
-        out.push_back({std::stod(m[1]), std::stod(m[2]), size, m[3], std::regex_replace(m[5].str(), entity, "&")});
+    const std::string open = "<text x=";  // turned texts begin with their class
+    for (std::size_t at = svg.find(open); at != std::string::npos; at = svg.find(open, at + 1)) {
+        const std::size_t close = svg.find('>', at), end = svg.find("</text>", close);
+        const std::string_view tag(svg.data() + at, close - at);
+        const std::string size = attribute(tag, "font-size");
+        out.push_back({std::stod(attribute(tag, "x")), std::stod(attribute(tag, "y")), size.empty() ? 11 : std::stod(size),
+                       attribute(tag, "text-anchor"), unescaped(svg.substr(close + 1, end - close - 1))});
     }
     return out;
 }
