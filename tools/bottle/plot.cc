@@ -157,7 +157,8 @@ int run_plot(const std::vector<std::string> &words) {
     if (!bottle) throw Failure(bottle.problem());
     bottle_hdr *h = bottle.get();
     const Timeline line = timeline_of(h);
-    const auto [first, end] = line.select(range.from, range.to);
+    const auto selected = line.select(range.from, range.to);
+    const std::int64_t first = selected.first, end = selected.second;
     if (first == end)
         throw Failure(line.count == 0 ? file + " holds no samples" : "no sample of " + file + " lies in the given times");
 
