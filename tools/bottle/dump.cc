@@ -52,12 +52,14 @@ DumpOptions read_options(const Args &args) {
 
 // Writes the lines of samples [first, end) with values of type T.
 template <class T>
-void write_lines(bottle_hdr *h, std::int64_t first, std::int64_t end, const DumpOptions &o, OutputBuffer &out) {
+void write_lines(const ViewedBottle &bottle, std::int64_t first, std::int64_t end, const DumpOptions &o,
+                 OutputBuffer &out) {
+    bottle_hdr *h = bottle.get();
     const T unusable = unusable_as<T>(bot_usym(h));
     const Timeline line = timeline_of(h);
     const std::size_t longest = kMaxTimeChars + std::max(kMaxValueChars, o.missing.size()) + 2;
     IsoTimeWriter iso;
-    read_samples<T>(h, first, end, [&](std::int64_t index, const T *values, std::size_t n) {
+    read_samples<T>(bottle, first, end, [&](std::int64_t index, const T *values, std::size_t n) {
         for (std::size_t k = 0; k < n; ++k) {
             char *p = out.reserve(longest);
             const double t = line.time(index + static_cast<std::int64_t>(k));
@@ -92,7 +94,7 @@ int run_dump(const std::vector<std::string> &words) {
     const std::int64_t end = o.count ? first + std::min(*o.count, selected.second - first) : selected.second;
     OutputBuffer out(route.data_fd(), "standard output");
     out.append("time,value\n");
-    with_sample_type(bot_type(h), [&](auto tag) { write_lines<decltype(tag)>(h, first, end, o, out); });
+    with_sample_type(bot_type(h), [&](auto tag) { write_lines<decltype(tag)>(bottle, first, end, o, out); });
     out.flush();
     return 0;
 }

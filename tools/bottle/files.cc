@@ -13,16 +13,10 @@
 #include <unistd.h>
 
 #include "command.h"
+#include "core.h"
 
 namespace bottletool {
 namespace {
-
-constexpr std::size_t kHeaderSize = 40;
-
-std::int32_t little_endian_int32(const unsigned char *p) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-                                     static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24);
-}
 
 // --- Removing a pending file when a signal ends the program ---------------
 
@@ -144,28 +138,53 @@ std::string open_problem(const std::string &name) {
 
 }  // namespace
 
-ViewedBottle::ViewedBottle(const std::string &name) : h_(bopen(name.c_str())) {
-    if (h_) return;
-    const std::string reason = open_problem(name);
+ViewedBottle::ViewedBottle(const std::string &name) : name_(name) {
+    const zulu::core::Opened opened = zulu::core::open(name.c_str(), {zulu::core::Access::kRead, true, true});
+    if (opened.bottle) {
+        h_ = opened.bottle;
+        stored_ = opened.header;
+        size_ = opened.status.st_size;
+        return;
+    }
+    zulu::core::print_open_failure(name.c_str(), opened);
+    const bool header_problem =
+        opened.error == zulu::core::OpenError::kNotBottle && opened.problem != zulu::core::HeaderProblem::kUnreadable;
+    const std::string reason = header_problem ? zulu::core::problem_text(opened) : open_problem(name);
     if (!reason.empty()) problem_ = name + ": " + reason;
 }
 
 ViewedBottle::~ViewedBottle() {
-    if (!h_) return;
-    const int fd = getfdb(h_->pbuf);
-    closeb(h_->pbuf);  // nothing was written, so nothing is written back
-    close(fd);
-    std::free(h_);  // bopen allocates the record with malloc
+    if (h_) zulu::core::close(h_);
 }
 
-std::optional<StoredHeader> read_stored_header(const std::string &name) {
-    const int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
-    std::array<unsigned char, kHeaderSize> bytes{};
-    const ssize_t n = pread(fd, bytes.data(), bytes.size(), 0);
-    close(fd);
-    if (n != static_cast<ssize_t>(bytes.size())) return std::nullopt;
-    return StoredHeader{little_endian_int32(&bytes[4]), little_endian_int32(&bytes[20])};
+void ViewedBottle::check_reads() const {
+    if (const int error = zulu::core::error(h_)) throw Failure("cannot read " + name_ + ": " + std::strerror(error));
+}
+
+NewBottle::NewBottle(const std::string &path, const std::string &shown, double beg, double ivl, int type)
+    : shown_(shown) {
+    const zulu::core::Created created =
+        zulu::core::create(path.c_str(), beg, ivl, type, {{zulu::core::Access::kReadWrite, true, true}});
+    if (created.bottle && created.error == zulu::core::CreateError::kNone) {
+        h_ = created.bottle;
+        return;
+    }
+    if (created.bottle) zulu::core::close(created.bottle);
+    const int error = created.sys_errno != 0 ? created.sys_errno : created.opened.sys_errno;
+    throw Failure("cannot create " + shown_ + (error != 0 ? std::string(": ") + std::strerror(error) : ""));
+}
+
+NewBottle::~NewBottle() {
+    if (h_) zulu::core::close(h_);
+}
+
+void NewBottle::finish() {
+    const bool flushed = zulu::core::flush(h_);
+    const int error = zulu::core::error(h_);
+    const bool closed = zulu::core::close(std::exchange(h_, nullptr));
+    if (!flushed || !closed)
+        throw Failure("writing " + shown_ + " failed" + (error != 0 ? std::string(": ") + std::strerror(error) : "") +
+                      "; it is left as it was");
 }
 
 StdoutToStderr::StdoutToStderr() {

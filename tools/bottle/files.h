@@ -15,10 +15,11 @@
 
 namespace bottletool {
 
-// A bottle opened with bopen (its messages printed where standard output
-// goes at the time) and released without bclose: bclose writes the header
-// back, which would change a file that is only being looked at (a header
-// whose stored count is wrong would be rewritten).
+// A bottle opened only to be looked at: read-only, so that nothing is ever
+// written back (a header whose stored count is wrong stays as it was), with
+// windows read straight into the caller's buffer.  A file that is not a
+// usable bottle gets the library's line (printed on standard output, where
+// it goes at the time) and a problem() that says why.
 class ViewedBottle {
 public:
     explicit ViewedBottle(const std::string &name);
@@ -28,21 +29,41 @@ public:
 
     bottle_hdr *get() const { return h_; }
     explicit operator bool() const { return h_ != nullptr; }
-    // When bopen failed: "NAME: REASON" where the system has a reason to
-    // add to the library's message ("No such file or directory"), else empty.
+    const std::string &name() const { return name_; }
+    // When the open failed: "NAME: REASON" where there is a reason to add to
+    // the library's line ("No such file or directory"), else empty.
     const std::string &problem() const { return problem_; }
+    // The 40 header bytes as the file holds them, and the file's size.
+    const bottle_hdr &stored_header() const { return stored_; }
+    std::int64_t file_size() const { return size_; }
+    // A Failure naming the file when a read of it has failed.
+    void check_reads() const;
 
 private:
-    bottle_hdr *h_;
+    std::string name_;
+    bottle_hdr *h_ = nullptr;
     std::string problem_;
+    bottle_hdr stored_{};
+    std::int64_t size_ = 0;
 };
 
-// The 40 header bytes as the file holds them, read without the library.
-struct StoredHeader {
-    std::int32_t doff = 0;
-    std::int32_t nsam = 0;
+// A new bottle, written under `path` with windows written straight to the
+// file and nothing printed; finish() puts the header and every sample on
+// disk, or is a Failure naming `shown` that says what went wrong.
+class NewBottle {
+public:
+    NewBottle(const std::string &path, const std::string &shown, double beg, double ivl, int type);
+    ~NewBottle();
+    NewBottle(const NewBottle &) = delete;
+    NewBottle &operator=(const NewBottle &) = delete;
+
+    bottle_hdr *get() const { return h_; }
+    void finish();
+
+private:
+    std::string shown_;
+    bottle_hdr *h_ = nullptr;
 };
-std::optional<StoredHeader> read_stored_header(const std::string &name);
 
 // Sends what the program prints on standard output (the library's
 // messages and traces included) to standard error from construction on,

@@ -218,8 +218,8 @@ void refuse_comma_in_number(const LineFields &line, std::size_t header_fields, s
 // usable value of the type is a Failure naming it.
 template <class T>
 void import_lines(SampleWriter<T> &writer, T unusable, int type) {
-    const char *type_name = kTypes[static_cast<std::size_t>(type)].name;
-    const std::int64_t limit = max_samples(type);
+    const char *type_name = zulu::format::kTypes[static_cast<std::size_t>(type)].name;
+    const std::int64_t limit = zulu::format::addressable_samples(type, zulu::format::kHeaderSize);
     LineReader input(STDIN_FILENO);
     LineFields line;
     std::size_t header_fields = 0;  // 0: no header line
@@ -260,37 +260,6 @@ void import_lines(SampleWriter<T> &writer, T unusable, int type) {
 
 // --- The new bottle ------------------------------------------------------
 
-// A bottle made with bcreat, closed (header written back) on destruction.
-class CreatedBottle {
-public:
-    CreatedBottle(const std::string &name, double beg, double ivl, int type)
-        : h_(bcreat(name.c_str(), beg, ivl, type)) {
-        if (!h_) throw Failure("");  // bcreat has printed why
-    }
-    ~CreatedBottle() { close(); }
-    CreatedBottle(const CreatedBottle &) = delete;
-    CreatedBottle &operator=(const CreatedBottle &) = delete;
-
-    bottle_hdr *get() const { return h_; }
-    void close() {
-        if (h_) bclose(h_);
-        h_ = nullptr;
-    }
-
-private:
-    bottle_hdr *h_;
-};
-
-// The library reports failed writes but carries on: check that the file
-// holds the header and every sample before it may replace the target.
-void check_written(const std::string &path, const std::string &target, int type, std::int64_t count) {
-    struct stat st;
-    const auto header = read_stored_header(path);
-    const std::int64_t size = 40 + count * kTypes[static_cast<std::size_t>(type)].width;
-    if (stat(path.c_str(), &st) != 0 || st.st_size != size || !header || header->nsam != count)
-        throw Failure("writing " + target + " failed; it is left as it was");
-}
-
 double read_interval(const std::string &text) {
     double ivl = 0;
     const char *end = text.data() + text.size();
@@ -321,16 +290,14 @@ int run_import(const std::vector<std::string> &words) {
     if (auto in = input_file(STDIN_FILENO, "standard input")) inputs.push_back(*in);
     const StdoutToStderr route;  // the library's messages are errors here
     OutputTarget target(out, inputs, {args.has("force"), false, 0664});
-    CreatedBottle bottle(target.temp_path(), beg, ivl, *type);
-    const std::int64_t count = with_sample_type(*type, [&](auto tag) {
+    NewBottle bottle(target.temp_path(), out, beg, ivl, *type);
+    with_sample_type(*type, [&](auto tag) {
         using T = decltype(tag);
         SampleWriter<T> writer(bottle.get());
         import_lines(writer, unusable_as<T>(bot_usym(bottle.get())), *type);
         writer.finish();
-        return writer.count();
     });
-    bottle.close();
-    check_written(target.temp_path(), out, *type, count);
+    bottle.finish();
     target.commit();
     return 0;
 }

@@ -26,7 +26,7 @@ const char kHelp[] =
     "A FILE that is not a bottle gets the library's message in its place; the other\n"
     "files are still described, and the exit status is 1.\n";
 
-constexpr std::int64_t kHeaderSize = 40;
+constexpr std::int64_t kHeaderSize = zulu::format::kHeaderSize;
 
 std::string float_text(float v) {
     char text[kMaxValueChars];
@@ -37,18 +37,19 @@ void print_warning(const std::string &text) { std::printf("  warning: %s\n", tex
 
 // What the file's size and stored header say that the library's view
 // leaves out.
-void print_warnings(const std::string &name, bottle_hdr *h, std::int64_t size) {
-    const std::int64_t width = kTypes[static_cast<std::size_t>(bot_type(h))].width;
+void print_warnings(const ViewedBottle &bottle) {
+    bottle_hdr *h = bottle.get();
+    const std::int64_t size = bottle.file_size();
+    const std::int64_t width = zulu::format::width_of(bot_type(h));
     const std::int64_t from_size = size >= kHeaderSize ? (size - kHeaderSize) / width : 0;
     const std::int64_t partial = size >= kHeaderSize ? (size - kHeaderSize) % width : 0;
-    if (const auto stored = read_stored_header(name)) {
-        if (stored->nsam != from_size)
-            print_warning("the header says " + std::to_string(stored->nsam) + " samples; the file size gives " +
-                          std::to_string(from_size));
-        if (stored->doff != kHeaderSize)
-            print_warning("the header puts sample 0 at byte " + std::to_string(stored->doff) +
-                          ", not 40; the sample count from the file size assumes 40");
-    }
+    const bottle_hdr &stored = bottle.stored_header();
+    if (stored.nsam != from_size)
+        print_warning("the header says " + std::to_string(stored.nsam) + " samples; the file size gives " +
+                      std::to_string(from_size));
+    if (stored.doff != kHeaderSize)
+        print_warning("the header puts sample 0 at byte " + std::to_string(stored.doff) +
+                      ", not 40; the sample count from the file size assumes 40");
     if (partial != 0)
         print_warning(std::to_string(partial) + " bytes after the last whole sample are part of no sample");
     if (from_size > bot_nsam(h))
@@ -70,9 +71,9 @@ bool describe(const std::string &name) {
         return false;
     }
     bottle_hdr *h = bottle.get();
-    const std::int64_t size = statb.st_size;  // bopen filled it for this file
+    const std::int64_t size = bottle.file_size();
     bshow(h);
-    const TypeInfo &type = kTypes[static_cast<std::size_t>(bot_type(h))];
+    const zulu::format::SampleType &type = zulu::format::kTypes[static_cast<std::size_t>(bot_type(h))];
     const Timeline line = timeline_of(h);
     std::printf("  type:      %s (%d bytes per sample)\n", type.name, type.width);
     std::printf("  samples:   %d\n", bot_nsam(h));
@@ -82,7 +83,7 @@ bool describe(const std::string &name) {
     std::printf("  end:       %s\n", line.count > 0 ? iso_time(line.time(line.count - 1)).c_str() : "(no samples)");
     std::printf("  unusable:  %d\n", bot_usym(h));
     std::printf("  file size: %lld bytes\n", static_cast<long long>(size));
-    print_warnings(name, h, size);
+    print_warnings(bottle);
     return true;
 }
 

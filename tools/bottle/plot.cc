@@ -106,10 +106,12 @@ private:
 };
 
 template <class T>
-std::vector<PlotPoint> decimate(bottle_hdr *h, std::int64_t first, std::int64_t end, std::int64_t columns) {
+std::vector<PlotPoint> decimate(const ViewedBottle &bottle, std::int64_t first, std::int64_t end,
+                                std::int64_t columns) {
+    bottle_hdr *h = bottle.get();
     const T unusable = unusable_as<T>(bot_usym(h));
     Decimator d(timeline_of(h), first, end, columns);
-    read_samples<T>(h, first, end, [&](std::int64_t index, const T *values, std::size_t n) {
+    read_samples<T>(bottle, first, end, [&](std::int64_t index, const T *values, std::size_t n) {
         for (std::size_t k = 0; k < n; ++k) {
             const auto v = static_cast<double>(values[k]);
             d.add(index + static_cast<std::int64_t>(k), values[k] != unusable && std::isfinite(v), v);
@@ -164,7 +166,7 @@ int run_plot(const std::vector<std::string> &words) {
 
     PlotData data{args.value("title").value_or(file), args.value("ylabel").value_or(""), line.time(first),
                   line.time(end - 1), std::abs(line.step), end - first, {}};
-    data.points = with_sample_type(bot_type(h), [&](auto tag) { return decimate<decltype(tag)>(h, first, end, width); });
+    data.points = with_sample_type(bot_type(h), [&](auto tag) { return decimate<decltype(tag)>(bottle, first, end, width); });
     const PlotFrame frame(width, height, data);
     data.points = reduce(data.points, line, first, end, frame.columns());
     OutputBuffer buffer(target.fd(), target.name());

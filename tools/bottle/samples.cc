@@ -30,17 +30,6 @@ bool is_nan_word(std::string_view s) {
     return (s[0] | 0x20) == 'n' && (s[1] | 0x20) == 'a' && (s[2] | 0x20) == 'n';
 }
 
-// Doubles in the order of their values, as unsigned keys: neighbouring
-// finite doubles have neighbouring keys.
-std::uint64_t order_key(double x) {
-    const auto bits = std::bit_cast<std::uint64_t>(x);
-    return (bits >> 63) != 0 ? ~bits : bits | (std::uint64_t{1} << 63);
-}
-
-double from_order_key(std::uint64_t k) {
-    return std::bit_cast<double>((k >> 63) != 0 ? k & ~(std::uint64_t{1} << 63) : ~k);
-}
-
 // The first i in [0, n) for which holds(i) is false, where holds is true
 // on a prefix of [0, n) and false after it.
 template <class Pred>
@@ -56,22 +45,7 @@ std::int64_t partition_point(std::int64_t n, Pred holds) {
     return lo;
 }
 
-std::string number_text(double v) {
-    char text[kMaxValueChars];
-    return std::string(text, write_value(text, v));
-}
-
 }  // namespace
-
-bool valid_type(int type) { return type >= 0 && type < static_cast<int>(kTypes.size()); }
-
-std::optional<int> type_code(std::string_view name) {
-    for (std::size_t i = 0; i < kTypes.size(); ++i)
-        if (name == kTypes[i].name) return static_cast<int>(i);
-    return std::nullopt;
-}
-
-std::int64_t max_samples(int type) { return (std::int64_t{INT_MAX} - 40) / kTypes[static_cast<std::size_t>(type)].width; }
 
 template <class T>
 ValueText read_value(std::string_view field, T unusable, T &out) {
@@ -117,37 +91,6 @@ std::pair<std::int64_t, std::int64_t> Timeline::select(std::optional<double> fro
 Timeline timeline_of(bottle_hdr *h) {
     const double ivl = bot_ivl(h);
     return Timeline{bot_beg(h), ivl == 0 ? 1.0 : ivl, std::max(bot_nsam(h), 0)};
-}
-
-WindowStart locate_window(bottle_hdr *h, std::int64_t i) {
-    const Timeline line = timeline_of(h);
-    const double guess = line.beg + (static_cast<double>(i) + 0.5) * line.step;
-    if (bsamnum(h, guess) == i) return {guess, i};
-    // The index of a time only grows from the begin time toward the far
-    // end, so the last time whose index is at most i is found by halving
-    // the doubles between them.
-    const auto within = [&](std::uint64_t key) { return bsamnum(h, from_order_key(key)) <= i; };
-    std::uint64_t near = order_key(line.beg);
-    std::uint64_t far = order_key(line.step > 0 ? DBL_MAX : -DBL_MAX);
-    if (within(far)) near = far;
-    while ((near > far ? near - far : far - near) > 1) {
-        const std::uint64_t mid = near < far ? near + (far - near) / 2 : near - (near - far) / 2;
-        (within(mid) ? near : far) = mid;
-    }
-    const double t = from_order_key(near);
-    return {t, bsamnum(h, t)};
-}
-
-WindowStart reachable_window(bottle_hdr *h, std::int64_t i) {
-    const Timeline line = timeline_of(h);
-    if (!line.finite())
-        throw Failure("the begin time " + number_text(line.beg) + " or the interval " + number_text(line.step) +
-                      " is not a finite number, so no sample can be reached by its time");
-    const WindowStart w = locate_window(h, i);
-    if (w.index < 0 || i - w.index > kBlock)
-        throw Failure("sample " + std::to_string(i) + " cannot be reached by its time: the interval " +
-                      number_text(line.step) + " s is too fine for the begin time " + number_text(line.beg));
-    return w;
 }
 
 }  // namespace bottletool
