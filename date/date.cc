@@ -1,17 +1,18 @@
 // The date and time library: calendar tables, the zone and daylight rule,
 // conversion between times and records, and between text and times.
 //
-// The calendar is computed in closed form on 64-bit day counts, so every
-// conversion takes the same few steps whatever the year, and no field of a
-// record, however wild, can overflow the arithmetic.
+// The calendar is computed in closed form on 64-bit day counts (calendar.h),
+// so every conversion takes the same few steps whatever the year, and no
+// field of a record, however wild, can overflow the arithmetic.
 
 #include "date.h"
 
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <limits>
+
+#include "calendar.h"
 
 #ifndef ZULU_DTOA_LAYOUTS
 #define ZULU_DTOA_LAYOUTS 6  // layouts 0 to 5
@@ -22,9 +23,11 @@ int dtoa_fmt = 0;
 
 namespace {
 
-// Month lengths.  The February slot is rewritten for the year in hand by
-// every month computation; it starts as 99, a value that is never read.
-int montab[13] = {0, 31, 99, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+using calendar::days_from_civil;
+using calendar::is_leap;
+
+// Month lengths, February's in a common year.
+constexpr int montab[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
 constexpr const char *dname[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 constexpr const char *Dname[7] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
@@ -45,49 +48,13 @@ constexpr int dtab1[3] = {304, 334, 304};
 
 constexpr int kSecondsPerDay = 86400;
 
-// Days before each month (index 1 to 12) and in the whole year (index 13),
-// for common and leap years.
-struct CumulativeDays {
-    int days[2][14];
-};
-constexpr CumulativeDays make_cumulative() {
-    CumulativeDays c{};
-    constexpr int common[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    for (int leap = 0; leap < 2; ++leap)
-        for (int m = 1; m <= 12; ++m)
-            c.days[leap][m + 1] = c.days[leap][m] + common[m] + (m == 2 ? leap : 0);
-    return c;
-}
-constexpr CumulativeDays kCumulative = make_cumulative();
+// Day count of 1 January of year y.
+constexpr int64_t days_before_year(int32_t y) { return days_from_civil(y, 1, 1); }
 
-// Gregorian leap years: divisible by 4 and not by 100, or by 400 (which,
-// among multiples of 100, is divisibility by 16).
-constexpr bool is_leap(int64_t y) { return (y & 3) == 0 && (y % 100 != 0 || (y & 15) == 0); }
-
-constexpr int64_t floor_div(int64_t a, int64_t b) { return a / b - (a % b != 0 && (a < 0) != (b < 0)); }
-constexpr int64_t floor_mod(int64_t a, int64_t b) { return a - floor_div(a, b) * b; }
-
-void set_february(bool leap) { montab[2] = leap ? 29 : 28; }
-
-// Leap years from year 1 up to and including year y - 1 (proleptic Gregorian;
-// negative for years before 1).
-constexpr int64_t leaps_before(int64_t y) {
-    return floor_div(y - 1, 4) - floor_div(y - 1, 100) + floor_div(y - 1, 400);
-}
-
-// Day count (days since 1970-01-01) of 1 January of year y.
-constexpr int64_t days_before_year(int64_t y) {
-    return 365 * (y - 1970) + leaps_before(y) - leaps_before(1970);
-}
-
-// Days from 1 January of year y to the first of month m, where a month above
-// 12 counts on into the following years and a month of 1 or less adds none.
-int64_t days_before_month(int64_t y, int64_t m) {
-    if (m <= 1) return 0;
-    set_february(is_leap(y));
-    const int64_t years = (m - 1) / 12;
-    const int64_t month = (m - 1) % 12 + 1;
-    return days_before_year(y + years) - days_before_year(y) + kCumulative.days[is_leap(y + years)][month];
+// Day of the year of month mo, day dm of year yr, where a month above 12
+// counts on into the following years and a month of 1 or less adds none.
+int64_t day_of_year(int32_t yr, int32_t mo, int32_t dm) {
+    return days_from_civil(yr, mo > 1 ? mo : 1, dm) - days_before_year(yr) + 1;
 }
 
 int32_t saturate32(int64_t x) {
@@ -96,101 +63,69 @@ int32_t saturate32(int64_t x) {
     return static_cast<int32_t>(x);
 }
 
-// Day counts are shifted by whole 400-year eras so that every day count of
-// an int32_t year is positive, and the calendar is done in unsigned
-// arithmetic, where division by a constant is a multiplication.
-constexpr uint64_t kEraDays = 146097;
-constexpr uint64_t kEraShift = 6'000'000;  // eras: 2.4e9 years
-constexpr uint64_t kMarchShift = 719468 + kEraShift * kEraDays;  // day 0 is 1 March, 2.4e9 years before year 0
-
-// Weekday of a day count, 0 = Sunday (1970-01-01 was a Thursday); kWeekShift
-// turns a shifted day number into a count from a Sunday.
-constexpr uint64_t kWeekShift = 4 + 7 * (kMarchShift / 7 + 1) - kMarchShift;
-constexpr int weekday(int64_t days) {
-    return static_cast<int>((static_cast<uint64_t>(days) + kMarchShift + kWeekShift) % 7);
-}
-
-struct Civil {
-    int64_t year;
-    int month, day, yday, wday;
-    bool leap;
-};
-
-// Date of a day count, |days| below 8e11, by Neri and Schneider's Euclidean
-// affine functions: years counted from 1 March, so that the leap day ends
-// the year, and every step after the century a 32-bit multiplication.
-constexpr Civil civil_from_days(int64_t days) {
-    const uint64_t n = static_cast<uint64_t>(days) + kMarchShift;
-    const uint64_t n1 = 4 * n + 3;
-    const uint64_t century = n1 / kEraDays;                                      // since the shifted day 0
-    const uint32_t of_century = static_cast<uint32_t>(n1 % kEraDays / 4);       // 0 to 36524
-    const uint64_t p2 = uint64_t{2939745} * (4 * of_century + 3);
-    const uint32_t year_of_century = static_cast<uint32_t>(p2 >> 32);           // 0 to 99
-    const uint32_t doy = static_cast<uint32_t>(p2 & 0xFFFFFFFFu) / 2939745 / 4;  // 0 to 365, from 1 March
-    const uint32_t n3 = 2141 * doy + 197913;
-    const bool jan_feb = doy >= 306;
-    Civil c{};
-    c.month = static_cast<int>((n3 >> 16) - (jan_feb ? 12 : 0));
-    c.day = static_cast<int>((n3 & 0xFFFFu) / 2141 + 1);
-    c.year = static_cast<int64_t>(100 * century + year_of_century + jan_feb) - static_cast<int64_t>(kEraShift * 400);
-    const uint32_t y400 = static_cast<uint32_t>((100 * (century % 4) + year_of_century + jan_feb) % 400);
-    // Bitwise, not logical: no branches on an unpredictable year.
-    c.leap = ((y400 & 3) == 0) & ((y400 % 100 != 0) | (y400 == 0));
-    c.yday = static_cast<int>(jan_feb ? doy - 305 : doy + 60 + c.leap);
-    c.wday = weekday(days);
-    return c;
-}
-
-static_assert(civil_from_days(0).year == 1970 && civil_from_days(0).yday == 1 && civil_from_days(0).wday == 4);
-static_assert(civil_from_days(-1).year == 1969 && civil_from_days(-1).yday == 365 && weekday(-1) == 3);
-static_assert(civil_from_days(11016).month == 2 && civil_from_days(11016).day == 29);  // 2000-02-29
-
 // Local times whose year fits an int32_t: [kFirstTime, kEndTime).  Both are
 // multiples of 128 below 2^57 and so exact doubles.
-constexpr double kFirstTime =
-    static_cast<double>(days_before_year(std::numeric_limits<int32_t>::min())) * kSecondsPerDay;
+constexpr double kFirstTime = static_cast<double>(days_before_year(std::numeric_limits<int32_t>::min())) * kSecondsPerDay;
 constexpr double kEndTime =
-    static_cast<double>(days_before_year(int64_t{std::numeric_limits<int32_t>::max()} + 1)) * kSecondsPerDay;
+    static_cast<double>(days_from_civil(std::numeric_limits<int32_t>::max(), 13, 1)) * kSecondsPerDay;
 
-// A local time split into its day count and the seconds into that day.
+// A local time split into its day count, the whole seconds into that day
+// and the fraction of that second.
 struct DaySplit {
     int64_t days;
-    double seconds;  // 0 <= seconds < 86400
+    uint32_t second;  // 0 to 86399
+    double fraction;  // 0 <= fraction < 1
 };
 
-// Splits t into whole days (the floor of t / 86400) and the seconds into
-// that day, t − 86400 × days.  Below 2^52 that product is exact in a double;
-// the quotient is taken through the reciprocal, rounded down, and corrected
-// in the rare case that rounding left it one off.  Above, fma gives exact
-// products.  False when t is not a time of a representable year (NaN and
-// infinities included).
-inline bool split_day(double t, DaySplit &out) {
-    if (!(t >= kFirstTime && t < kEndTime)) return false;
-    constexpr double kDay = kSecondsPerDay;
-    int64_t days = static_cast<int64_t>(t * (1 / kDay)) - (t < 0);
-    double seconds;
-    if (std::fabs(t) < 0x1p52) {
-        seconds = t - static_cast<double>(days) * kDay;
-        if (seconds < 0 || seconds >= kDay) {
-            days += seconds < 0 ? -1 : 1;
-            seconds = t - static_cast<double>(days) * kDay;
-        }
-    } else {
-        days -= std::fma(static_cast<double>(days), kDay, -t) > 0;
-        days += std::fma(static_cast<double>(days + 1), kDay, -t) <= 0;
-        seconds = std::fma(-static_cast<double>(days), kDay, t);
-    }
-    // A time a hair before midnight can round up to the whole day; it is the
-    // following midnight, not hour 24 (nor a hair before 0 of that day, when
-    // the correction above already moved to it).
-    if (seconds >= kDay) {
+// Splits t, a time of a representable year, into whole days (the floor of
+// t / 86400) and the seconds into that day, t − 86400 × days rounded to a
+// double.  The whole seconds, t truncated, and the fraction t − whole are
+// exact, and so is their sum once the day is taken off; rounded, it is the
+// seconds of the day.  A time a hair before midnight whose seconds round up
+// to the whole day is the following midnight, not hour 24.
+DaySplit split_day_rounded(double t) {
+    const auto whole = static_cast<int64_t>(t);
+    const double fraction = t - static_cast<double>(whole);
+    int64_t days = calendar::floor_div(whole - (fraction < 0), kSecondsPerDay);
+    double seconds = static_cast<double>(whole - days * kSecondsPerDay) + fraction;
+    if (seconds >= kSecondsPerDay) {
         ++days;
         seconds = 0;
-    } else if (seconds < 0) {
-        seconds = 0;
     }
-    out.days = days;
-    out.seconds = seconds;
+    const auto second = static_cast<uint32_t>(seconds);
+    return {days, second, seconds - second};
+}
+
+// As split_day_rounded, false when t is not a time of a representable year
+// (NaN and infinities included).  From 2^17 s on either side of 1970 the
+// last digit of t lies no further right than that of a time of day (below
+// 2^17 s), so the seconds of the day need no rounding: t is split into its
+// whole seconds and their fraction, both exact, and the days and the time
+// of day are integer arithmetic, unsigned from a day 2^40 days before 1970
+// (before every representable time), where dividing by a constant is a
+// multiplication.
+inline bool split_day(double t, DaySplit &out) {
+    if (!(t >= kFirstTime && t < kEndTime)) return false;
+    const auto whole = static_cast<int64_t>(t);  // toward zero
+    if (whole > -0x20000 && whole < 0x20000) {
+        out = split_day_rounded(t);
+        return true;
+    }
+    constexpr uint64_t kShiftDays = uint64_t{1} << 40;
+    static_assert(kFirstTime > -static_cast<double>(kShiftDays * kSecondsPerDay));
+    const uint64_t shifted = static_cast<uint64_t>(whole) + kShiftDays * kSecondsPerDay;
+    int64_t days = static_cast<int64_t>(shifted / kSecondsPerDay - kShiftDays);
+    auto second = static_cast<uint32_t>(shifted % kSecondsPerDay);
+    double fraction = t - static_cast<double>(whole);
+    if (fraction < 0) {  // before 1970 and below the whole second: a second earlier
+        if (second == 0) {
+            second = kSecondsPerDay;
+            --days;
+        }
+        --second;
+        fraction += 1;
+    }
+    out = {days, second, fraction};
     return true;
 }
 
@@ -211,8 +146,18 @@ double record_time(const datevec *v, int64_t jl) {
     return t;
 }
 
-// Day of the year of month mo, day dm of year yr.
-int64_t day_of_year(int64_t yr, int64_t mo, int64_t dm) { return days_before_month(yr, mo) + dm; }
+// Whether a local standard time, split into days and seconds, is daylight
+// time: daylit asked with a record of its year, day of the year, weekday
+// and hour.
+bool is_daylight_time(const DaySplit &standard) {
+    const calendar::Civil c = calendar::civil_from_days(standard.days);
+    datevec probe{};
+    probe.yr = static_cast<int32_t>(c.year);  // split_day keeps it in range
+    probe.jl = c.yday;
+    probe.dw = c.wday;
+    probe.hr = static_cast<int32_t>(standard.second / 3600);
+    return daylit(&probe) != 0;
+}
 
 // Value of a text character in a digit position: its code minus that of '0'.
 int digit(char c) { return static_cast<unsigned char>(c) - '0'; }
@@ -222,12 +167,12 @@ int digit(char c) { return static_cast<unsigned char>(c) - '0'; }
 int ysize(int yr) { return is_leap(yr) ? 366 : 365; }
 
 int msize(int mo, int yr) {
-    set_february(is_leap(yr));
-    return mo >= 0 && mo <= 12 ? montab[mo] : 0;
+    if (mo < 0 || mo > 12) return 0;
+    return montab[mo] + (mo == 2 && is_leap(yr));
 }
 
-const char *dw_name(int dw) { return dname[floor_mod(dw, 7)]; }
-const char *Dw_name(int dw) { return Dname[floor_mod(dw, 7)]; }
+const char *dw_name(int dw) { return dname[calendar::floor_mod(dw, 7)]; }
+const char *Dw_name(int dw) { return Dname[calendar::floor_mod(dw, 7)]; }
 const char *mo_name(int mo) { return mo >= 0 && mo <= 12 ? mname[mo] : mname[0]; }
 const char *Mo_name(int mo) { return mo >= 0 && mo <= 12 ? Mname[mo] : Mname[0]; }
 
@@ -246,7 +191,7 @@ int daylit(const datevec *v) {
         if (end > 58) ++end;
     }
     // The Sunday on or before a limit day, located from the record's weekday.
-    const auto sunday_before = [v](int64_t limit) { return limit - floor_mod(v->dw + limit - v->jl, 7); };
+    const auto sunday_before = [v](int64_t limit) { return limit - calendar::floor_mod(v->dw + limit - v->jl, 7); };
     const int64_t sb = sunday_before(begin), se = sunday_before(end);
     if (v->jl > se || (v->jl == se && v->hr >= 1)) return 0;
     if (v->jl > sb) return 1;
@@ -266,38 +211,26 @@ double vtod(datevec *v) {
 }
 
 datevec *dtov(double t, datevec *v) {
-    double local = t + 3600.0 * zone;
+    const double local = zone == 0 ? t : t + 3600.0 * zone;
     DaySplit split;
-    if (!split_day(local, split)) {
+    bool dated = split_day(local, split);
+    // Daylight time is decided on the standard-time record, then applied.
+    if (dated && zone != 0 && is_daylight_time(split)) dated = split_day(local + 3600, split);
+    if (!dated) {
         *v = datevec{};
         return v;
     }
-    Civil c = civil_from_days(split.days);
-    // Daylight time is decided on the standard-time record, then applied.
-    datevec probe{};
-    probe.yr = static_cast<int32_t>(c.year);  // split_day keeps it in range
-    probe.jl = c.yday;
-    probe.dw = c.wday;
-    probe.hr = static_cast<int32_t>(static_cast<uint32_t>(split.seconds) / 3600);
-    if (zone != 0 && daylit(&probe)) {
-        local += 3600;
-        if (!split_day(local, split)) {
-            *v = datevec{};
-            return v;
-        }
-        c = civil_from_days(split.days);
-    }
-    set_february(c.leap);
-    const auto whole = static_cast<uint32_t>(split.seconds);  // 0 to 86399
+    const calendar::Civil c = calendar::civil_from_days(split.days);
     v->yr = static_cast<int32_t>(c.year);
     v->jl = c.yday;
     v->mo = c.month;
     v->dm = c.day;
     v->dw = c.wday;
-    v->hr = static_cast<int32_t>(whole / 3600);
-    v->mn = static_cast<int32_t>(whole / 60 % 60);
-    v->se = static_cast<int32_t>(whole % 60);
-    v->mi = static_cast<int32_t>((split.seconds - whole) * 1000);
+    const uint32_t minutes = split.second / 60;
+    v->hr = static_cast<int32_t>(minutes / 60);
+    v->mn = static_cast<int32_t>(minutes % 60);
+    v->se = static_cast<int32_t>(split.second % 60);
+    v->mi = static_cast<int32_t>(split.fraction * 1000);
     return v;
 }
 
@@ -343,7 +276,7 @@ double atod(const char *s) {
     if (jl == 0) jl = day_of_year(v.yr, v.mo, v.dm);  // as vtod fills a day 0
     v.jl = static_cast<int32_t>(jl);
     // The text names no weekday; the daylight rule needs the true one.
-    v.dw = weekday(days_before_year(v.yr) + jl - 1);
+    v.dw = calendar::weekday(days_before_year(v.yr) + jl - 1);
     return vtod(&v);
 }
 

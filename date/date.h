@@ -6,9 +6,10 @@
  * (datevec) holds local civil time: GMT shifted by `zone` hours, and by
  * one more hour while daylight saving applies (any non-zero zone).
  *
- * The library keeps a little process-wide state (the February slot of
- * its month table, the two static buffers of dtoa) and is meant for one
- * thread at a time.
+ * Its process-wide state is the two settings below, zone and dtoa_fmt,
+ * which the linking program sets, and dtoa's two static buffers with the
+ * flag that says which of them comes next; every table is constant.  The
+ * library is meant for one thread at a time.
  */
 #ifndef ZULU_DATE_H
 #define ZULU_DATE_H

@@ -1,0 +1,104 @@
+// Integer arithmetic of the proleptic Gregorian calendar, on day counts
+// from 1970-01-01 (day 0, a Thursday; day -1 is 31 December 1969).
+//
+// Shared by the date library and the programs built with it; not
+// installed.  Every function is constexpr and gives a defined result for
+// every value of its argument types: nothing overflows.
+#pragma once
+
+#include <cstdint>
+
+namespace calendar {
+
+// The floor of a / b, and the remainder that goes with it (0 <= r < b),
+// for a divisor b above 0.  A divisor of 0 or less gives 0 for both.
+constexpr int64_t floor_div(int64_t a, int64_t b) { return b > 0 ? a / b - (a % b < 0) : 0; }
+constexpr int64_t floor_mod(int64_t a, int64_t b) { return b > 0 ? a % b + (a % b < 0 ? b : 0) : 0; }
+
+// Leap years: divisible by 4 and not by 100, or by 400 (which, among
+// multiples of 100, is divisibility by 16).  Bitwise, not logical: no
+// branches on an unpredictable year.
+template <typename Year>
+constexpr bool is_leap(Year year) {
+    return ((year & 3) == 0) & ((year % 100 != 0) | ((year & 15) == 0));
+}
+
+// Days in the 400 years of a Gregorian era, and from 1 March of year 0 (an
+// era's first day) to 1970-01-01.
+inline constexpr int64_t kEraDays = 146097;
+inline constexpr int64_t kEpochFromEra = 719468;
+
+// Day count of day `day` of month `month` of `year`.  A month outside 1 to
+// 12 counts on into the years after or before (month 13 is January of the
+// next year, month 0 December of the one before); a day outside the month
+// counts on as well (day 0 is the last day of the month before).
+constexpr int64_t days_from_civil(int32_t year, int32_t month, int32_t day) {
+    const int64_t month0 = int64_t{month} - 1;
+    // Years counted from 1 March, so that the leap day ends the year.
+    const int64_t from_march = floor_mod(month0 - 2, 12);                    // March 0 to February 11
+    const int64_t y = year + floor_div(month0, 12) - (from_march >= 10);
+    const int64_t era = floor_div(y, 400);
+    const int64_t year_of_era = y - era * 400;                                // 0 to 399
+    const int64_t day_of_year = (153 * from_march + 2) / 5;                  // from 1 March
+    const int64_t day_of_era = 365 * year_of_era + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    return era * kEraDays + day_of_era - kEpochFromEra + (int64_t{day} - 1);
+}
+
+struct Civil {
+    int64_t year;
+    int month;  // 1 to 12
+    int day;    // 1 to 31
+    int yday;   // 1 to 366
+    int wday;   // 0 (Sunday) to 6
+};
+
+// Day counts within this distance of 1970 (over three billion years) are
+// converted in unsigned arithmetic, from 1 March of a year that many
+// 400-year eras before year 0, where a division by a constant is a
+// multiplication; every year of an int32_t lies within.
+inline constexpr uint64_t kNearEras = 8'000'000;
+inline constexpr int64_t kNearDays = kNearEras * kEraDays;
+static_assert(kEraDays % 7 == 0, "an era is whole weeks: the weekdays repeat with the dates");
+
+// Date of a day count, by Neri and Schneider's Euclidean affine functions:
+// years counted from 1 March, so that the leap day ends the year, and
+// every step after the century a 32-bit multiplication.  A day count
+// further out is moved by whole eras, over which the calendar repeats.
+constexpr Civil civil_from_days(int64_t days) {
+    if (days < -kNearDays || days >= kNearDays) {
+        Civil c = civil_from_days(floor_mod(days, kEraDays));
+        c.year += 400 * floor_div(days, kEraDays);
+        return c;
+    }
+    const auto near_days = static_cast<uint64_t>(days + kNearDays);
+    const uint64_t n1 = 4 * (near_days + kEpochFromEra) + 3;
+    const uint64_t centuries = n1 / kEraDays;                                 // since 1 March of the first near era
+    const auto of_century = static_cast<uint32_t>(n1 % kEraDays / 4);         // 0 to 36524
+    const uint64_t p2 = uint64_t{2939745} * (4 * of_century + 3);
+    const auto year_of_century = static_cast<uint32_t>(p2 >> 32);             // 0 to 99
+    const uint32_t day_of_year = static_cast<uint32_t>(p2) / 2939745 / 4;     // 0 to 365, from 1 March
+    const uint32_t n3 = 2141 * day_of_year + 197913;
+    const bool jan_feb = day_of_year >= 306;
+    const auto march_year = static_cast<int64_t>(100 * centuries + year_of_century) - static_cast<int64_t>(400 * kNearEras);
+    Civil c{};
+    c.year = march_year + jan_feb;
+    c.month = static_cast<int>((n3 >> 16) - 12 * jan_feb);
+    c.day = static_cast<int>((n3 & 0xFFFFu) / 2141 + 1);
+    // From 1 January: March to December follow January, February and the
+    // leap day of the year; January and February end the year from 1 March.
+    const int leap = is_leap(static_cast<uint32_t>(100 * (centuries & 3) + year_of_century));  // the year modulo 400
+    c.yday = static_cast<int>(day_of_year + 60 + leap - jan_feb * (365 + leap));
+    c.wday = static_cast<int>((near_days + 4) % 7);  // 1970-01-01 was a Thursday
+    return c;
+}
+
+// Weekday of a day count, 0 = Sunday.
+constexpr int weekday(int64_t days) { return civil_from_days(days).wday; }
+
+static_assert(days_from_civil(1970, 1, 1) == 0 && days_from_civil(1969, 12, 31) == -1);
+static_assert(days_from_civil(2000, 2, 29) == 11016 && days_from_civil(1984, 13, 1) == days_from_civil(1985, 1, 1));
+static_assert(civil_from_days(11016).month == 2 && civil_from_days(11016).day == 29);
+static_assert(civil_from_days(-1).year == 1969 && civil_from_days(-1).yday == 365);
+static_assert(weekday(0) == 4 && weekday(-1) == 3);
+
+}  // namespace calendar
