@@ -79,7 +79,8 @@ constexpr Civil civil_from_days(int64_t days) {
     const uint32_t day_of_year = static_cast<uint32_t>(p2) / 2939745 / 4;     // 0 to 365, from 1 March
     const uint32_t n3 = 2141 * day_of_year + 197913;
     const bool jan_feb = day_of_year >= 306;
-    const auto march_year = static_cast<int64_t>(100 * centuries + year_of_century) - static_cast<int64_t>(400 * kNearEras);
+    const auto march_year =
+        static_cast<int64_t>(100 * centuries + year_of_century) - static_cast<int64_t>(400 * kNearEras);
     Civil c{};
     c.year = march_year + jan_feb;
     c.month = static_cast<int>((n3 >> 16) - 12 * jan_feb);

@@ -10,7 +10,12 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <limits>
+#include <array>
+#include <string>
+#include <string_view>
+#include <utility>
 
 #include "calendar.h"
 
@@ -42,6 +47,15 @@ constexpr const char *Mname[13] = {"000",  "January", "February",  "March",   "A
 constexpr const char *zname[9] = {"***", "GMT", "EST", "CST", "MST", "PST", "YST", "AST", "BST"};
 constexpr const char *znamd[9] = {"***", "GMT", "EDT", "CDT", "MDT", "PDT", "YDT", "ADT", "BDT"};
 
+// The names dtoa writes are all three letters long.
+template <size_t N>
+constexpr bool three_letters(const char *const (&names)[N]) {
+    for (const char *name : names)
+        if (std::char_traits<char>::length(name) != 3) return false;
+    return true;
+}
+static_assert(three_letters(dname) && three_letters(mname) && three_letters(zname) && three_letters(znamd));
+
 // Limit days of the daylight changeovers: ordinary years, 1974, 1975.
 constexpr int dtab0[3] = {120, 6, 59};
 constexpr int dtab1[3] = {304, 334, 304};
@@ -65,7 +79,8 @@ int32_t saturate32(int64_t x) {
 
 // Local times whose year fits an int32_t: [kFirstTime, kEndTime).  Both are
 // multiples of 128 below 2^57 and so exact doubles.
-constexpr double kFirstTime = static_cast<double>(days_before_year(std::numeric_limits<int32_t>::min())) * kSecondsPerDay;
+constexpr double kFirstTime =
+    static_cast<double>(days_before_year(std::numeric_limits<int32_t>::min())) * kSecondsPerDay;
 constexpr double kEndTime =
     static_cast<double>(days_from_civil(std::numeric_limits<int32_t>::max(), 13, 1)) * kSecondsPerDay;
 
@@ -282,96 +297,125 @@ double atod(const char *s) {
 
 namespace {
 
-// The six layouts of dtoa, as printf formats.  The fast writer below gives
-// the same text for every record it handles; the formats serve the rest.
-constexpr const char *kLayout[6] = {
-    "%3s %3s %02d %02d:%02d:%02d%s %3s %04d %03d",
-    "%02d:%02d %02d %3s %04d %03d",
-    "%02d%02d%02d%02d%02d%02d",
-    "%02dj%03d%02d%02d%02d",
-    "%02d:%02d:%02d %02d %3s %04d %03d",
-    "%04d-%02d-%02dT%02d:%02d:00",
+// The layouts of dtoa.  Text stands for itself; "%" and a letter stand for
+// a field of the record (see put_field): %a and %b the names of the weekday
+// and the month, %Z the zone, %Y the year, %y the year of its century, %j
+// the day of the year, %m %d %H %M %S month, day, hour, minute and second,
+// and %f the milliseconds as ".mmm" where there are any.
+constexpr const char *kLayouts[] = {
+    "%a %b %d %H:%M:%S%f %Z %Y %j",
+    "%H:%M %d %b %Y %j",
+    "%y%m%d%H%M%S",
+    "%yj%j%H%M%S",
+    "%H:%M:%S %d %b %Y %j",
+    "%Y-%m-%dT%H:%M:00",
 };
+static_assert(ZULU_DTOA_LAYOUTS <= std::size(kLayouts));
+
+constexpr bool fields_known(std::string_view layout) {
+    constexpr std::string_view kLetters = "abZYyjmdHMSf";
+    for (size_t i = 0; i < layout.size(); ++i)
+        if (layout[i] == '%' && (++i == layout.size() || kLetters.find(layout[i]) == std::string_view::npos))
+            return false;
+    return true;
+}
+static_assert([] {
+    for (const char *layout : kLayouts)
+        if (!fields_known(layout)) return false;
+    return true;
+}());
 
 constexpr int kTextSize = 40;  // the buffers dtoa writes, its own and its callers'
 
-void format_layout(int layout, const datevec &v, char *buf) {
-    const char *fmt = kLayout[layout];
-    const char *mon = mo_name(v.mo);
-    switch (layout) {
-    case 0: {
-        char millis[16] = "";
-        if (v.mi != 0) std::snprintf(millis, sizeof millis, ".%03d", v.mi);
-        std::snprintf(buf, kTextSize, fmt, dw_name(v.dw), mon, v.dm, v.hr, v.mn, v.se, millis, znam(&v), v.yr, v.jl);
-        break;
-    }
-    case 1: std::snprintf(buf, kTextSize, fmt, v.hr, v.mn, v.dm, mon, v.yr, v.jl); break;
-    case 2: std::snprintf(buf, kTextSize, fmt, v.yr % 100, v.mo, v.dm, v.hr, v.mn, v.se); break;
-    case 3: std::snprintf(buf, kTextSize, fmt, v.yr % 100, v.jl, v.hr, v.mn, v.se); break;
-    case 4: std::snprintf(buf, kTextSize, fmt, v.hr, v.mn, v.se, v.dm, mon, v.yr, v.jl); break;
-    case 5: std::snprintf(buf, kTextSize, fmt, v.yr, v.mo, v.dm, v.hr, v.mn); break;
-    }
-}
-
-// Appends fixed-width decimal fields and names without printf.
-class Writer {
-public:
-    explicit Writer(char *p) : p_(p) {}
-    Writer &text3(const char *s) {
-        std::memcpy(p_, s, 3);
-        p_ += 3;
-        return *this;
-    }
-    Writer &ch(char c) {
-        *p_++ = c;
-        return *this;
-    }
-    Writer &digits(int value, int width) {
-        for (int i = width - 1; i >= 0; --i, value /= 10) p_[i] = static_cast<char>('0' + value % 10);
-        p_ += width;
-        return *this;
-    }
-    void end() { *p_ = '\0'; }
-
-private:
-    char *p_;
+// The part of a buffer of kTextSize characters still to be written: from
+// p up to end, where the terminating NUL goes.  What does not fit is
+// dropped, as snprintf drops it.  Passed and returned by value, so that
+// the position stays in a register.
+struct Text {
+    char *p;
+    char *end;
 };
 
-// Writes a record whose fields dtov produced; false when a field would not
-// print in its fixed width (a year outside 0 to 9999).
-bool write_layout_fast(int layout, const datevec &v, char *buf) {
-    if (v.yr < 0 || v.yr > 9999) return false;
-    Writer w(buf);
-    const char *mon = mo_name(v.mo);
-    switch (layout) {
-    case 0:
-        w.text3(dw_name(v.dw)).ch(' ').text3(mon).ch(' ').digits(v.dm, 2).ch(' ');
-        w.digits(v.hr, 2).ch(':').digits(v.mn, 2).ch(':').digits(v.se, 2);
-        if (v.mi != 0) w.ch('.').digits(v.mi, 3);
-        w.ch(' ').text3(znam(&v)).ch(' ').digits(v.yr, 4).ch(' ').digits(v.jl, 3);
-        break;
-    case 1:
-        w.digits(v.hr, 2).ch(':').digits(v.mn, 2).ch(' ').digits(v.dm, 2).ch(' ').text3(mon);
-        w.ch(' ').digits(v.yr, 4).ch(' ').digits(v.jl, 3);
-        break;
-    case 2:
-        w.digits(v.yr % 100, 2).digits(v.mo, 2).digits(v.dm, 2).digits(v.hr, 2).digits(v.mn, 2).digits(v.se, 2);
-        break;
-    case 3:
-        w.digits(v.yr % 100, 2).ch('j').digits(v.jl, 3).digits(v.hr, 2).digits(v.mn, 2).digits(v.se, 2);
-        break;
-    case 4:
-        w.digits(v.hr, 2).ch(':').digits(v.mn, 2).ch(':').digits(v.se, 2).ch(' ').digits(v.dm, 2);
-        w.ch(' ').text3(mon).ch(' ').digits(v.yr, 4).ch(' ').digits(v.jl, 3);
-        break;
-    case 5:
-        w.digits(v.yr, 4).ch('-').digits(v.mo, 2).ch('-').digits(v.dm, 2).ch('T');
-        w.digits(v.hr, 2).ch(':').digits(v.mn, 2).ch(':').ch('0').ch('0');
-        break;
-    }
-    w.end();
-    return true;
+Text put(Text t, char c) {
+    if (t.p < t.end) *t.p++ = c;
+    return t;
 }
+
+// printf's "%0Wd": at least W characters, zeros after any minus sign.
+template <int W>
+[[gnu::always_inline]] inline Text put_number(Text t, int32_t value) {
+    static_assert(W >= 2 && W <= 4);
+    constexpr int32_t kLimit = W == 2 ? 100 : W == 3 ? 1000 : 10000;  // 10^W
+    if (value >= 0 && value < kLimit && t.end - t.p >= W) {  // the common case, W digits
+        for (int i = W - 1; i >= 0; --i, value /= 10) t.p[i] = static_cast<char>('0' + value % 10);
+        t.p += W;
+        return t;
+    }
+    char digits[10];
+    int n = 0;
+    uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+    do {
+        digits[n++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    int width = W;
+    if (value < 0) {
+        t = put(t, '-');
+        --width;
+    }
+    for (int i = n; i < width; ++i) t = put(t, '0');
+    while (n > 0) t = put(t, digits[--n]);
+    return t;
+}
+
+// A name of three letters, which printf's "%3s" writes as it is.
+Text put_name(Text t, const char *name) { return put(put(put(t, name[0]), name[1]), name[2]); }
+
+// Writes the field a layout letter stands for, as printf's "%3s" of the
+// names, "%04d" of the year, "%03d" of the day of the year and "%02d" of
+// the rest would.
+[[gnu::always_inline]] inline Text put_field(Text t, char letter, const datevec &v) {
+    switch (letter) {
+    case 'a': return put_name(t, dw_name(v.dw));
+    case 'b': return put_name(t, mo_name(v.mo));
+    case 'Z': return put_name(t, znam(&v));
+    case 'Y': return put_number<4>(t, v.yr);
+    case 'y': return put_number<2>(t, v.yr % 100);
+    case 'j': return put_number<3>(t, v.jl);
+    case 'm': return put_number<2>(t, v.mo);
+    case 'd': return put_number<2>(t, v.dm);
+    case 'H': return put_number<2>(t, v.hr);
+    case 'M': return put_number<2>(t, v.mn);
+    case 'S': return put_number<2>(t, v.se);
+    case 'f': return v.mi != 0 ? put_number<3>(put(t, '.'), v.mi) : t;  // milliseconds, where there are any
+    }
+    return t;
+}
+
+// The text of layout L from its character I on; as the layout is a
+// constant, each layout becomes straight-line code.
+template <int L, size_t I = 0>
+[[gnu::always_inline]] inline Text put_layout(Text t, const datevec &v) {
+    constexpr std::string_view layout = kLayouts[L];
+    if constexpr (I == layout.size())
+        return t;
+    else if constexpr (layout[I] == '%')
+        return put_layout<L, I + 2>(put_field(t, layout[I + 1], v), v);
+    else
+        return put_layout<L, I + 1>(put(t, layout[I]), v);
+}
+
+template <int L>
+void write_layout(const datevec &v, char *buf) {
+    *put_layout<L>(Text{buf, buf + kTextSize - 1}, v).p = '\0';
+}
+
+// The writers of the layouts, by number.
+template <size_t... L>
+constexpr auto layout_writers(std::index_sequence<L...>) {
+    return std::array<void (*)(const datevec &, char *), sizeof...(L)>{&write_layout<L>...};
+}
+constexpr auto kLayoutWriters = layout_writers(std::make_index_sequence<ZULU_DTOA_LAYOUTS>());
 
 }  // namespace
 
@@ -386,7 +430,7 @@ char *dtoa(double t, char *buf) {
     if (layout < 0 || layout >= ZULU_DTOA_LAYOUTS) return buf;
     datevec v;
     dtov(t, &v);
-    if (!write_layout_fast(layout, v, buf)) format_layout(layout, v, buf);
+    kLayoutWriters[layout](v, buf);
     return buf;
 }
 
