@@ -23,6 +23,11 @@ struct Readable {
     double t;
 };
 
+struct Written {
+    double t;
+    const char *text;
+};
+
 TEST(ParseTime, ReadsTheAcceptedForms) {
     zone = 0;
     const Readable cases[] = {
@@ -123,10 +128,7 @@ TEST(ParseTime, SaysWhatIsWrong) {
 
 TEST(IsoTime, WritesGmtWithMilliseconds) {
     zone = 0;
-    const struct {
-        double t;
-        const char *text;
-    } cases[] = {
+    const Written cases[] = {
         {0, "1970-01-01T00:00:00.000Z"},
         {-0.001, "1969-12-31T23:59:59.999Z"},
         {489162896.789, "1985-07-02T14:34:56.789Z"},
@@ -138,6 +140,23 @@ TEST(IsoTime, WritesGmtWithMilliseconds) {
         {NAN, "@nan"},
         {1e300, "@1e+300"},
         {-INFINITY, "@-inf"},
+    };
+    for (const auto &c : cases) EXPECT_EQ(iso_time(c.t), c.text) << c.t;
+}
+
+// Far from 1970 a time in milliseconds no longer fits a double's digits;
+// the milliseconds must still be those of the time, rounded half up, and
+// so must they near a half millisecond.
+TEST(IsoTime, ExactMillisecondsOfFarTimes) {
+    const Written cases[] = {
+        {1000000000000001, "+31690708-07-05T01:46:41.000Z"},
+        {1000000000000000.125, "+31690708-07-05T01:46:40.125Z"},
+        {-1000000000000000.125, "-31686769-06-29T22:13:19.875Z"},
+        {17592186044416.0625, "+559444-03-08T09:40:16.063Z"},    // 62.5 ms
+        {-17592186044416.0625, "-555505-10-25T14:19:43.938Z"},   // 937.5 ms
+        {8999999999999999, "+285200616-07-24T15:59:59.000Z"},    // the last second written so
+        {9e15, "@9e+15"},
+        {865380.3335, "1970-01-11T00:23:00.333Z"},  // the double lies below the half
     };
     for (const auto &c : cases) EXPECT_EQ(iso_time(c.t), c.text) << c.t;
 }

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <optional>
 
+#include "calendar.h"
 #include "timetext.h"
 
 namespace bottletool {
@@ -14,10 +14,6 @@ namespace {
 
 // Most ticks any axis gets, whatever it asks for.
 constexpr double kMostTicks = 1000;
-
-// Times within this distance of 1970 have a calendar date and a millisecond
-// count (see IsoTimeWriter).
-constexpr double kCalendarRange = 9.0e15;
 
 std::string number_label(double v, int decimals) {
     char text[64];
@@ -66,21 +62,20 @@ TimeStep choose_step(double span, double max_ticks) {
         }
 }
 
-std::int64_t floor_div(std::int64_t a, std::int64_t b) {
-    const std::int64_t q = a / b;
-    return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
-}
-
 // Start of month number m, counted as year * 12 + (month - 1).
 double month_start(std::int64_t m) {
-    return civil_time(static_cast<int>(floor_div(m, 12)), static_cast<int>(m - floor_div(m, 12) * 12) + 1, 1);
+    const auto year = static_cast<std::int32_t>(calendar::floor_div(m, 12));
+    const auto month = static_cast<std::int32_t>(calendar::floor_mod(m, 12) + 1);
+    return static_cast<double>(calendar::days_from_civil(year, month, 1)) * kDay;
 }
 
+// Ticks at the starts of every months-th month, from t0 (within
+// kIsoTimeLimit of 1970) to t1.
 std::vector<double> month_tick_times(double t0, double t1, std::int64_t months) {
     std::vector<double> at;
-    const auto start = civil_date(t0);
-    if (!start) return at;
-    std::int64_t m = floor_div(std::int64_t{start->year} * 12 + (start->month - 1), months) * months;
+    const auto day = calendar::floor_div(static_cast<std::int64_t>(std::floor(t0)), 86400);
+    const calendar::Civil start = calendar::civil_from_days(day);
+    std::int64_t m = calendar::floor_div(start.year * 12 + (start.month - 1), months) * months;
     for (int i = 0; i < kMostTicks; ++i, m += months) {
         const double t = month_start(m);
         if (t > t1) break;
@@ -111,7 +106,7 @@ std::string clock_label(double t, int decimals) {
     const double scale = std::pow(10.0, decimals);
     const auto units = static_cast<std::int64_t>(std::nearbyint(t * scale));
     const auto per_second = static_cast<std::int64_t>(scale);
-    const std::int64_t second = floor_div(units, per_second);
+    const std::int64_t second = calendar::floor_div(units, per_second);
     char fraction[16];
     std::snprintf(fraction, sizeof fraction, ".%0*lld", decimals, static_cast<long long>(units - second * per_second));
     const std::string whole = iso_time(static_cast<double>(second));
@@ -167,7 +162,7 @@ std::vector<Tick> value_ticks(double lo, double hi, int max_ticks) {
 
 std::vector<Tick> time_ticks(double t0, double t1, int max_ticks) {
     if (!(t0 <= t1) || !std::isfinite(t0) || !std::isfinite(t1)) return {};
-    if (std::fabs(t0) >= kCalendarRange || std::fabs(t1) >= kCalendarRange) {
+    if (std::fabs(t0) >= kIsoTimeLimit || std::fabs(t1) >= kIsoTimeLimit) {
         std::vector<Tick> ticks{{t0, iso_time(t0), ""}};
         if (t1 != t0) ticks.push_back({t1, iso_time(t1), ""});
         return ticks;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "calendar.h"
 #include "command.h"
 #include "date.h"
 
@@ -257,9 +258,28 @@ std::int64_t nearest_integer(double x) {
     return i;
 }
 
-std::int64_t floor_div(std::int64_t a, std::int64_t b) {
-    const std::int64_t q = a / b;
-    return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
+// A time as whole seconds (the floor) and the nearest millisecond of the
+// second, halves upward; 1000 carries into the next second.  t splits
+// exactly into whole seconds and a fraction f, and the milliseconds come
+// from f alone: the product f × 1000 is rounded once, by less than half a
+// unit of its last digit, which can change the nearest whole number only
+// when the rounded product lies on a half; there the exact remainder of
+// the product (fma) settles it.  |t| below 2^63.
+struct Milliseconds {
+    std::int64_t second;
+    int milli;  // 0 to 999
+};
+Milliseconds split_milliseconds(double t) {
+    auto second = static_cast<std::int64_t>(t);  // toward zero
+    const double f = t - static_cast<double>(second);  // exact, -1 < f < 1
+    const double p = f * 1000.0;
+    auto whole = static_cast<std::int64_t>(p);
+    if (static_cast<double>(whole) > p) --whole;  // the floor
+    const double rest = p - static_cast<double>(whole);  // exact, 0 <= rest < 1
+    std::int64_t ms = whole + (rest > 0.5 || (rest == 0.5 && std::fma(f, 1000.0, -p) >= 0));
+    second += calendar::floor_div(ms, 1000);
+    ms = calendar::floor_mod(ms, 1000);
+    return {second, static_cast<int>(ms)};
 }
 
 // "-12.34": a number of milliseconds (not a whole second) as seconds.
@@ -315,30 +335,27 @@ TimeRange read_time_range(const Args &args) {
 }
 
 char *IsoTimeWriter::write(char *out, double t) {
-    constexpr double kLargestMsTime = 9.0e15;  // keeps t * 1000 within an int64
-    if (!(std::fabs(t) < kLargestMsTime)) {
+    if (!(std::fabs(t) < kIsoTimeLimit)) {
         *out++ = '@';
         return write_epoch_time(out, t);
     }
-    const std::int64_t ms = nearest_integer(t * 1000.0);
-    const std::int64_t second = floor_div(ms, 1000);
-    if (second != second_) set_second(second);
+    const Milliseconds ms = split_milliseconds(t);
+    if (ms.second != second_) set_second(ms.second);
     std::memcpy(out, prefix_, sizeof prefix_);  // all of it, for speed; the caller has room
     out += prefix_len_;
-    const auto milli = static_cast<int>(ms - second * 1000);
-    *out++ = static_cast<char>('0' + milli / 100);
-    out = two_digits(out, milli % 100);
+    *out++ = static_cast<char>('0' + ms.milli / 100);
+    out = two_digits(out, ms.milli % 100);
     *out++ = 'Z';
     return out;
 }
 
 void IsoTimeWriter::set_second(std::int64_t second) {
-    const std::int64_t day = floor_div(second, 86400);
+    const std::int64_t day = calendar::floor_div(second, 86400);
     if (day != day_) {
-        datevec v;
-        dtov(static_cast<double>(day) * 86400.0, &v);
-        const char *year_format = v.yr >= 0 && v.yr <= 9999 ? "%04d-%02d-%02dT" : "%+05d-%02d-%02dT";
-        const int n = std::snprintf(date_, sizeof date_, year_format, v.yr, v.mo, v.dm);
+        const calendar::Civil c = calendar::civil_from_days(day);
+        const auto year = static_cast<long long>(c.year);
+        const char *year_format = year >= 0 && year <= 9999 ? "%04lld-%02d-%02dT" : "%+05lld-%02d-%02dT";
+        const int n = std::snprintf(date_, sizeof date_, year_format, year, c.month, c.day);
         date_len_ = n > 0 ? static_cast<std::size_t>(n) : 0;
         day_ = day;
     }
@@ -373,18 +390,6 @@ std::string iso_time(double t) {
     char text[kMaxTimeChars];
     IsoTimeWriter writer;
     return std::string(text, writer.write(text, t));
-}
-
-std::optional<CivilDate> civil_date(double t) {
-    datevec v;
-    dtov(t, &v);
-    if (v.jl == 0) return std::nullopt;
-    return CivilDate{v.yr, v.mo, v.dm};
-}
-
-double civil_time(int year, int month, int day) {
-    datevec v{year, 0, month, day, 0, 0, 0, 0, 0};
-    return vtod(&v);
 }
 
 }  // namespace bottletool

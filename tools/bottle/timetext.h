@@ -46,10 +46,15 @@ TimeRange read_time_range(const Args &args);
 // The most characters write_iso_time and write_epoch_time produce.
 inline constexpr std::size_t kMaxTimeChars = 40;
 
+// Times from this distance of 1970 on (about 285 million years), and times
+// that are not finite, are written as "@SECONDS" rather than in ISO 8601;
+// nearer ones have years of at most nine digits, which parse_time reads.
+inline constexpr double kIsoTimeLimit = 9.0e15;
+
 // Writes times as ISO 8601 in GMT with milliseconds, rounded to the
-// nearest millisecond: "2015-06-23T12:34:56.500Z".  Years outside 0 to
-// 9999 get a sign and at least four digits ("+12345-01-01T...").  A time
-// too far out for a millisecond count (or not finite) is written as
+// nearest millisecond (halves upward): "2015-06-23T12:34:56.500Z".  Years
+// outside 0 to 9999 get a sign and at least four digits
+// ("+12345-01-01T...").  Times beyond kIsoTimeLimit are written as
 // "@SECONDS".  The text of the last second written is kept, so the times
 // of one second cost only their milliseconds.
 class IsoTimeWriter {
@@ -74,12 +79,5 @@ private:
 char *write_epoch_time(char *out, double t);
 
 std::string iso_time(double t);
-
-// Broken-down GMT date of a time, and the time of the start of a GMT day.
-struct CivilDate {
-    int year = 0, month = 0, day = 0;
-};
-std::optional<CivilDate> civil_date(double t);
-double civil_time(int year, int month, int day);
 
 }  // namespace bottletool
