@@ -7,6 +7,7 @@
 #include "core.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cerrno>
 #include <cmath>
@@ -18,7 +19,6 @@
 #include <memory>
 #include <type_traits>
 #include <utility>
-#include <vector>
 
 #include <fcntl.h>
 
@@ -181,9 +181,9 @@ void write_direct(bottle_hdr *b, std::int64_t position, std::size_t n, const uns
 // Stores the unusable value at indices [from, to), directly in blocks.
 void pad_direct(bottle_hdr *b, std::int64_t from, std::int64_t to) {
     const format::Slot u = format::unusable_slot(b->type, b->usym);
-    constexpr std::int64_t kBlockSlots = 8192;
-    std::vector<unsigned char> block(static_cast<std::size_t>(std::min(to - from, kBlockSlots) * u.width));
-    for (std::size_t k = 0; k < block.size(); k += static_cast<std::size_t>(u.width))
+    constexpr std::int64_t kBlockSlots = 1024;
+    std::array<unsigned char, kBlockSlots * format::kMaxWidth> block;
+    for (std::size_t k = 0; k + static_cast<std::size_t>(u.width) <= block.size(); k += static_cast<std::size_t>(u.width))
         std::memcpy(block.data() + k, u.bytes.data(), static_cast<std::size_t>(u.width));
     for (std::int64_t i = from; i < to; i += kBlockSlots) {
         const std::int64_t n = std::min(to - i, kBlockSlots);
@@ -256,23 +256,29 @@ void print_open_failure(const char *name, const Opened &opened) {
     }
 }
 
-std::string problem_text(const Opened &opened) {
+void describe_problem(const Opened &opened, char *text, std::size_t n) {
+    if (n == 0) return;
     const bottle_hdr &h = opened.header;
+    text[0] = '\0';
     switch (opened.problem) {
     case HeaderProblem::kNone:
-        return "";
+        break;
     case HeaderProblem::kUnreadable:
-        return std::string("its header cannot be read: ") + std::strerror(opened.sys_errno);
+        std::snprintf(text, n, "its header cannot be read: %s", std::strerror(opened.sys_errno));
+        break;
     case HeaderProblem::kShort:
-        return "the file is shorter than the 40-byte header";
+        std::snprintf(text, n, "the file is shorter than the 40-byte header");
+        break;
     case HeaderProblem::kMagic:
-        return "the magic number is " + std::to_string(h.magic) + ", not 349";
+        std::snprintf(text, n, "the magic number is %d, not 349", h.magic);
+        break;
     case HeaderProblem::kType:
-        return "the sample type is " + std::to_string(h.type) + ", not 0 to 3";
+        std::snprintf(text, n, "the sample type is %d, not 0 to 3", static_cast<int>(h.type));
+        break;
     case HeaderProblem::kOffset:
-        return "sample 0 is placed at byte " + std::to_string(h.doff) + ", before the start of the file";
+        std::snprintf(text, n, "sample 0 is placed at byte %d, before the start of the file", static_cast<int>(h.doff));
+        break;
     }
-    return "";
 }
 
 Created create(const char *name, double beg, double ivl, int type, const CreateOptions &options) {
@@ -416,6 +422,12 @@ bool writable(const bottle_hdr *b) { return state_of(b)->writable; }
 
 namespace {
 
+// Reports the failed call as perror does, as "ROUTINE: WHAT: REASON".
+void report(const char *routine, const char *what) {
+    const int error = errno;
+    std::fprintf(stderr, "%s: %s: %s\n", routine, what, std::strerror(error));
+}
+
 // Writes the header back on a writable bottle, reporting a failure as
 // "ROUTINE: header write: REASON".  The page buffer goes first: its page 0
 // holds the header as it was loaded, so the header must follow the last
@@ -428,7 +440,7 @@ void write_back_header(bottle_hdr *b, int fd, const char *routine) {
     if (!state_of(b)->writable || (flags >= 0 && (flags & O_ACCMODE) == O_RDONLY)) return;
     if (write_header(fd, b)) return;
     record_error(b, errno);
-    if (!state_of(b)->quiet) std::perror((std::string(routine) + ": header write").c_str());
+    if (!state_of(b)->quiet) report(routine, "header write");
 }
 
 }  // namespace
@@ -451,7 +463,7 @@ bool close(bottle_hdr *b, const char *routine) {
     bool ok = st->error == 0;
     if (sysio::calls().close(fd) < 0) {
         ok = false;
-        if (!st->quiet) std::perror((std::string(routine) + ": close").c_str());
+        if (!st->quiet) report(routine, "close");
     }
     std::free(st);
     return ok;

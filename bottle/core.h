@@ -6,6 +6,7 @@
 // interface is the one that other programs link.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -69,8 +70,15 @@ Opened open(const char *name, const OpenOptions &options);
 void print_open_failure(const char *name, const Opened &opened);
 
 // A sentence on what is wrong with a header that was refused, such as
-// "the magic number is 12, not 349".
-std::string problem_text(const Opened &opened);
+// "the magic number is 12, not 349", written into text (n bytes at most,
+// the NUL included).  The library itself needs no C++ runtime, so that C
+// programs link it plainly; problem_text is the same for C++ callers.
+void describe_problem(const Opened &opened, char *text, std::size_t n);
+inline std::string problem_text(const Opened &opened) {
+    char text[128];
+    describe_problem(opened, text, sizeof text);
+    return text;
+}
 
 // Fills the header fields of a new bottle: magic, offset 40, the interval
 // rounded to a float, the type's default unusable value, zero spares.

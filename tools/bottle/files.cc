@@ -99,7 +99,13 @@ std::string link_destination(const std::string &name) {
         if (n <= 0) return path;  // not a link
         if (static_cast<std::size_t>(n) == text.size()) throw Failure("cannot write " + name + ": a link is too long");
         const std::string to(text.data(), static_cast<std::size_t>(n));
-        path = to.front() == '/' ? to : directory_of(path) + "/" + to;
+        if (to.front() == '/') {
+            path = to;
+        } else {
+            path = directory_of(path);
+            path += '/';
+            path += to;
+        }
     }
     throw Failure("cannot write " + name + ": too many levels of symbolic links");
 }
