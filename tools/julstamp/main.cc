@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "date.h"
+#include "output.h"
 
 namespace {
 
@@ -24,13 +25,15 @@ bool readable(const char *arg) {
     return true;
 }
 
-}  // namespace
+int usage_error(const char *why) {
+    if (why) std::fprintf(stderr, "julstamp: %s\n", why);
+    std::fputs(kUsage, stderr);
+    return 2;
+}
 
-int main(int argc, char **argv) {
-    if (argc < 2) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
+// Prints what the command line asks for; returns the exit status.
+int run(int argc, char **argv) {
+    if (argc < 2) return usage_error(nullptr);
     const char *arg = argv[1];
     if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
         std::fputs(kUsage, stdout);
@@ -50,4 +53,11 @@ int main(int argc, char **argv) {
     dtov(atod(compact), &v);
     std::printf("%4d.%03d", v.yr, v.jl);
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    const int status = run(argc, argv);
+    return close_stdout("julstamp") != 0 ? 1 : status;
 }

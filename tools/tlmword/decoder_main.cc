@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "output.h"
+
 namespace tlmword {
 namespace {
 
@@ -26,19 +28,13 @@ int usage_error(const Decoder &d, const char *why) {
 
 // The output: the word itself when the decoder echoes it, then the value.
 // The value is a 32-bit integer, widened to long to print with "%ld".
-int decode_and_print(const Decoder &d, const char *word) {
+void decode_and_print(const Decoder &d, const char *word) {
     if (d.echo) std::puts(word);
     std::printf("%ld\n", static_cast<long>(d.decode(word)));
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "%s: cannot write the output\n", d.name);
-        return 1;
-    }
-    return 0;
 }
 
-}  // namespace
-
-int decoder_main(const Decoder &d, int argc, char **argv) {
+// Prints what the command line asks for; returns the exit status.
+int run(const Decoder &d, int argc, char **argv) {
     int first = 1;
     if (argc > 1) {
         const char *opt = argv[1];
@@ -59,7 +55,15 @@ int decoder_main(const Decoder &d, int argc, char **argv) {
         std::fprintf(stderr, "%s: WORD must have at least %zu characters: \"%s\"\n", d.name, d.width, word);
         return 2;
     }
-    return decode_and_print(d, word);
+    decode_and_print(d, word);
+    return 0;
+}
+
+}  // namespace
+
+int decoder_main(const Decoder &d, int argc, char **argv) {
+    const int status = run(d, argc, argv);
+    return close_stdout(d.name) != 0 ? 1 : status;
 }
 
 }  // namespace tlmword

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "gincross.h"
+#include "output.h"
 
 enum {
     GS = 0x1D,   /* graph mode; the next address is a dark move */
@@ -134,11 +135,11 @@ int main(int argc, char **argv) {
     if (argc > 1) {
         if (!strcmp(argv[1], "-h") || !strcmp(argv[1], "--help")) {
             fputs(usage, stdout);
-            return 0;
+            return close_stdout("gincross-demo");
         }
         if (!strcmp(argv[1], "--version")) {
             puts("gincross-demo " GINCROSS_DEMO_VERSION);
-            return 0;
+            return close_stdout("gincross-demo");
         }
         fprintf(stderr, "gincross-demo: unknown argument \"%s\"\n%s", argv[1], usage);
         return 2;
@@ -147,20 +148,24 @@ int main(int argc, char **argv) {
     draw_frame();
 
     raw_mode();
-    int16_t x = 0, y = 0;
-    int got = gincross(&x, &y);
+    /* gincross returns EOF both when the report is cut short and when its
+     * output fails; only a cut-short report leaves x and y as they were,
+     * and no position is negative. */
+    int16_t x = -1, y = -1;
+    gincross(&x, &y);
     /* TCSAFLUSH drops what the terminal sent after its report (a line end,
      * on some terminals) along with the mode change. */
     restore_terminal(TCSAFLUSH);
 
-    if (got == EOF) {
+    if (x < 0) {
         fflush(stdout);
         fputs("gincross-demo: no crosshair position was read\n", stderr);
+        close_stdout("gincross-demo");
         return 1;
     }
     mark(x, y);
     move(0, 400);
     putchar(US);
     printf("x=%d y=%d\n", x, y);
-    return fflush(stdout) == 0 ? 0 : 1;
+    return close_stdout("gincross-demo");
 }
