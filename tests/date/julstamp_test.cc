@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "capture.h"
 
@@ -39,6 +40,12 @@ TEST(Julstamp, RejectsWhatItCannotRead) {
     EXPECT_EQ(none.status, 2);
     EXPECT_EQ(none.out, "");
     EXPECT_EQ(none.err.rfind("usage: julstamp DATE", 0), 0u) << none.err;
+    for (auto extra : {std::vector<std::string>{"2015-06-23", "2016-01-01"}, {"--help", "x"}, {"--version", "x"}}) {
+        auto r = run(JULSTAMP_PATH, extra);
+        EXPECT_EQ(r.status, 2) << extra[0];
+        EXPECT_EQ(r.out, "") << extra[0];
+        EXPECT_EQ(r.err.rfind("julstamp: too many arguments\nusage: julstamp DATE", 0), 0u) << r.err;
+    }
 }
 
 TEST(Julstamp, HelpAndVersion) {

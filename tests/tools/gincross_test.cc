@@ -178,6 +178,10 @@ TEST(Demo, CommandLineManners) {
     EXPECT_EQ(wrong.status, 2);
     EXPECT_EQ(wrong.out, "");
     EXPECT_TRUE(wrong.err.starts_with("gincross-demo: unknown argument \"-x\"")) << wrong.err;
+    auto extra = testsupport::run(GINCROSS_DEMO_PATH, {"--version", "x"});
+    EXPECT_EQ(extra.status, 2);
+    EXPECT_EQ(extra.out, "");
+    EXPECT_TRUE(extra.err.starts_with("gincross-demo: too many arguments\n")) << extra.err;
 }
 
 // The demo on a pseudo-terminal left in canonical mode with echo: it must

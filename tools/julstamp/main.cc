@@ -34,6 +34,7 @@ int usage_error(const char *why) {
 // Prints what the command line asks for; returns the exit status.
 int run(int argc, char **argv) {
     if (argc < 2) return usage_error(nullptr);
+    if (argc > 2) return usage_error("too many arguments");
     const char *arg = argv[1];
     if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
         std::fputs(kUsage, stdout);

@@ -132,6 +132,10 @@ static const char usage[] =
     "reads one crosshair position (place the crosshair, press a key) and prints it.\n";
 
 int main(int argc, char **argv) {
+    if (argc > 2) {
+        fprintf(stderr, "gincross-demo: too many arguments\n%s", usage);
+        return 2;
+    }
     if (argc > 1) {
         if (!strcmp(argv[1], "-h") || !strcmp(argv[1], "--help")) {
             fputs(usage, stdout);
