@@ -40,7 +40,9 @@ typedef struct bottle_hdr {
     pagebuf *pbuf;
 } bottle_hdr;
 
-/* File status of the file the last successful bopen opened. */
+/* File status of the file the last successful bopen opened.  Its layout
+ * depends on _FILE_OFFSET_BITS, which is 64 for the library and for its
+ * users (the CMake package and the pkg-config file pass it). */
 extern struct stat statb;
 
 /* Opens a bottle for reading and writing, or for reading only when that

@@ -23,6 +23,11 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/zulukitConfigVersion.cmak
 install(FILES ${PROJECT_BINARY_DIR}/zulukitConfig.cmake ${PROJECT_BINARY_DIR}/zulukitConfigVersion.cmake
         DESTINATION ${ZULU_CMAKE_DIR})
 
+# The definitions the bottle library passes to its users, for pkg-config.
+get_target_property(bot_definitions bot INTERFACE_COMPILE_DEFINITIONS)
+list(TRANSFORM bot_definitions PREPEND -D)
+list(JOIN bot_definitions " " ZULU_BOT_CFLAGS)
+
 foreach(pc zulucal zulukit-bot zulukit-dotalign zulukit-gincross)
   configure_file(cmake/pkgconfig/${pc}.pc.in ${PROJECT_BINARY_DIR}/pkgconfig/${pc}.pc @ONLY)
   install(FILES ${PROJECT_BINARY_DIR}/pkgconfig/${pc}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
