@@ -1,5 +1,6 @@
 /* Creates a float bottle of one day of minute samples, writes it, reads a
- * window across its end back and shows its summary line. */
+ * window across its end back, prints the file size that bopen found and
+ * shows the bottle's summary line. */
 #include <stdio.h>
 
 #include <zulukit/bot.h>
@@ -19,6 +20,10 @@ int main(int argc, char **argv) {
     if (!b) return 1;
     bread(b, 1438 * 60.0, 4, tail); /* the last two samples, then two unusable */
     printf("%g %g %g %g\n", tail[0], tail[1], tail[2], tail[3]);
+    /* statb is the library's: it has the library's layout here only when
+     * this program is compiled with the flags the package passes on
+     * (8-byte file offsets, on 32-bit hosts too). */
+    printf("%lld bytes, %d-byte offsets\n", (long long)statb.st_size, (int)sizeof statb.st_size);
     bshow(b);
     bclose(b);
     return 0;
