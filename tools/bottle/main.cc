@@ -14,6 +14,7 @@
 
 #include "command.h"
 #include "date.h"
+#include "output.h"
 #include "files.h"
 #include "subcommands.h"
 #include "timetext.h"
@@ -123,19 +124,14 @@ bool hold_standard_descriptors() {
     return true;
 }
 
-// Text still buffered for standard output can fail to reach it (a full
-// disk, a closed pipe): that is a failure, not a success.
-int flush_standard_output(int status) {
-    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
-    bottletool::report("", "cannot write standard output: " + bottletool::system_error());
-    return bottletool::kFailed;
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
     if (!hold_standard_descriptors()) return bottletool::kFailed;
     zone = 0;  // every time the command reads or writes is GMT
     const std::vector<std::string> words(argv + std::min(argc, 1), argv + argc);
-    return flush_standard_output(dispatch(words));
+    const int status = dispatch(words);
+    // Text still buffered for standard output can fail to reach it (a full
+    // disk, a closed pipe): that is a failure, not a success.
+    return close_stdout("bottle") != 0 ? bottletool::kFailed : status;
 }
