@@ -161,17 +161,30 @@ double record_time(const datevec *v, int64_t jl) {
     return t;
 }
 
-// Whether a local standard time, split into days and seconds, is daylight
-// time: daylit asked with a record of its year, day of the year, weekday
-// and hour.
-bool is_daylight_time(const DaySplit &standard) {
-    const calendar::Civil c = calendar::civil_from_days(standard.days);
+// Whether a local standard time is daylight time: daylit asked with a
+// record of its year, day of the year, weekday and hour.
+bool is_daylight_time(const calendar::Civil &c, const DaySplit &standard) {
     datevec probe{};
     probe.yr = static_cast<int32_t>(c.year);  // split_day keeps it in range
     probe.jl = c.yday;
     probe.dw = c.wday;
     probe.hr = static_cast<int32_t>(standard.second / 3600);
     return daylit(&probe) != 0;
+}
+
+// The split of local + 3600 from that of local, when the integer path of
+// split_day took local and the sum is exact (then both splits hold the same
+// fraction); false where split_day must take the sum itself.
+bool hour_later(double local, DaySplit &split) {
+    const double later = local + 3600;
+    const auto whole = static_cast<int64_t>(local);
+    if ((whole > -0x20000 && whole < 0x20000) || later - local != 3600 || !(later < kEndTime)) return false;
+    split.second += 3600;
+    if (split.second >= kSecondsPerDay) {
+        split.second -= kSecondsPerDay;
+        ++split.days;
+    }
+    return true;
 }
 
 // Value of a text character in a digit position: its code minus that of '0'.
@@ -228,14 +241,20 @@ double vtod(datevec *v) {
 datevec *dtov(double t, datevec *v) {
     const double local = zone == 0 ? t : t + 3600.0 * zone;
     DaySplit split;
-    bool dated = split_day(local, split);
-    // Daylight time is decided on the standard-time record, then applied.
-    if (dated && zone != 0 && is_daylight_time(split)) dated = split_day(local + 3600, split);
-    if (!dated) {
+    if (!split_day(local, split)) {
         *v = datevec{};
         return v;
     }
-    const calendar::Civil c = calendar::civil_from_days(split.days);
+    calendar::Civil c = calendar::civil_from_days(split.days);
+    // Daylight time is decided on the standard-time record, then applied.
+    if (zone != 0 && is_daylight_time(c, split)) {
+        const int64_t standard_day = split.days;
+        if (!hour_later(local, split) && !split_day(local + 3600, split)) {
+            *v = datevec{};
+            return v;
+        }
+        if (split.days != standard_day) c = calendar::civil_from_days(split.days);
+    }
     v->yr = static_cast<int32_t>(c.year);
     v->jl = c.yday;
     v->mo = c.month;

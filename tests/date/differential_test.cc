@@ -51,6 +51,20 @@ TEST(Differential, EveryDayFrom1700To2300) {
     }
 }
 
+TEST(Differential, DaylightHourThatCrossesAPowerOfTwo) {
+    // East of Greenwich, local standard times just below 2^k whose daylight
+    // hour rounds into the next binade.
+    {
+        ZoneGuard guard(5);
+        for (int k = 30; k <= 44; ++k)
+            for (double before : {0.0, 1.0, 1800.0, 3599.0})
+                expect_round_trip_matches(std::nextafter(std::ldexp(1.0, k) - before, 0.0) - 18000);
+    }
+    // Standard times late in a day whose daylight hour ends on the next.
+    ZoneGuard guard(-5);
+    for (long d = kFirst1700; d < kFirst2301; d += 29) expect_round_trip_matches(d * kDay + 4 * 3600 + 1800.25);
+}
+
 TEST(Differential, SampledDaysOfYearsMinus9999To9999) {
     // 1 January -9999 is day -4371587; 31 December 9999 is day 2932896.
     ZoneGuard guard(-8);
