@@ -103,6 +103,16 @@ void need_standard_stream(int fd) {
 
 std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
+std::string csv_field(std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+    std::string field = "\"";
+    for (char c : text) {
+        if (c == '"') field += '"';
+        field += c;
+    }
+    return field + '"';
+}
+
 void report(std::string_view command, std::string_view message) {
     std::fflush(stdout);
     std::fprintf(stderr, "bottle%s%.*s: %.*s\n", command.empty() ? "" : " ", static_cast<int>(command.size()),

@@ -78,6 +78,10 @@ void need_standard_stream(int fd);
 // Text in double quotes, for messages.
 std::string quoted(std::string_view text);
 
+// Text as one CSV field: as it is, or in double quotes (inner ones
+// doubled) when it holds a comma, a double quote or a line break.
+std::string csv_field(std::string_view text);
+
 // Standard output and standard error carry the library's printed messages
 // and the program's own: flush standard output before writing a message so
 // the two streams keep their order on a shared terminal.

@@ -58,6 +58,10 @@ public:
     NewBottle &operator=(const NewBottle &) = delete;
 
     bottle_hdr *get() const { return h_; }
+    // Gives the bottle an unusable value other than its type's own, as a
+    // copy keeps its source's; before any sample is written, since gaps
+    // are padded with it.
+    void set_unusable(std::int32_t usym) { h_->usym = usym; }
     void finish();
 
 private:

@@ -28,11 +28,6 @@ const char kHelp[] =
 
 constexpr std::int64_t kHeaderSize = zulu::format::kHeaderSize;
 
-std::string float_text(float v) {
-    char text[kMaxValueChars];
-    return std::string(text, write_value(text, v));
-}
-
 void print_warning(const std::string &text) { std::printf("  warning: %s\n", text.c_str()); }
 
 // What the file's size and stored header say that the library's view
@@ -77,7 +72,7 @@ bool describe(const std::string &name) {
     const Timeline line = timeline_of(h);
     std::printf("  type:      %s (%d bytes per sample)\n", type.name, type.width);
     std::printf("  samples:   %d\n", bot_nsam(h));
-    std::printf("  interval:  %s s%s\n", float_text(bot_ivl(h)).c_str(),
+    std::printf("  interval:  %s s%s\n", value_text(bot_ivl(h)).c_str(),
                 bot_ivl(h) == 0 ? " (sample times advance by 1 s)" : "");
     std::printf("  begin:     %s\n", iso_time(line.beg).c_str());
     std::printf("  end:       %s\n", line.count > 0 ? iso_time(line.time(line.count - 1)).c_str() : "(no samples)");

@@ -23,8 +23,8 @@ namespace {
 
 using bottletool::Subcommand;
 
-constexpr std::array<const Subcommand *, 4> kSubcommands{&bottletool::kInfo, &bottletool::kDump,
-                                                         &bottletool::kImport, &bottletool::kPlot};
+constexpr std::array kSubcommands{&bottletool::kInfo, &bottletool::kDump, &bottletool::kImport, &bottletool::kPlot,
+                                  &bottletool::kCut,  &bottletool::kCat,  &bottletool::kGaps};
 
 void print_usage(std::FILE *to) {
     std::fputs("usage: bottle COMMAND [ARGS...]\n"

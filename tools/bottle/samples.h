@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -33,6 +34,11 @@ inline constexpr std::size_t kMaxValueChars = 32;
 template <class T>
 char *write_value(char *out, T v) {
     return std::to_chars(out, out + kMaxValueChars, v).ptr;
+}
+template <class T>
+std::string value_text(T v) {
+    char text[kMaxValueChars];
+    return std::string(text, write_value(text, v));
 }
 
 // What a text field of the input holds for a sample of type T.

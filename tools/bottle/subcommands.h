@@ -20,5 +20,8 @@ extern const Subcommand kInfo;
 extern const Subcommand kDump;
 extern const Subcommand kImport;
 extern const Subcommand kPlot;
+extern const Subcommand kCut;
+extern const Subcommand kCat;
+extern const Subcommand kGaps;
 
 }  // namespace bottletool

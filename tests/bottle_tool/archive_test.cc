@@ -1,0 +1,254 @@
+// The archive commands of the bottle program: cut, cat and gaps, on
+// bottles written here byte by byte and on bottles the program writes.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "bottle_run.h"
+
+namespace {
+
+using namespace bottletest;
+
+// Samples of a type as stored: 16-bit for type 0, 32-bit for 1 and 2,
+// 64-bit for 3, each from the given whole numbers (floats and doubles as
+// their values).
+std::string samples_of(int type, const std::vector<std::int64_t> &v) {
+    std::string b;
+    for (std::int64_t x : v) {
+        if (type == 0) put(b, static_cast<std::uint16_t>(x), 2);
+        if (type == 1) put(b, static_cast<std::uint32_t>(x), 4);
+        if (type == 2) put(b, std::bit_cast<std::uint32_t>(static_cast<float>(x)), 4);
+        if (type == 3) put(b, std::bit_cast<std::uint64_t>(static_cast<double>(x)), 8);
+    }
+    return b;
+}
+
+constexpr int kWidth[] = {2, 4, 4, 8};
+
+// A bottle as the library writes it: the header with the sample count.
+std::string bottle_bytes(int type, double beg, float ivl, const std::vector<std::int64_t> &v) {
+    return header(type, beg, ivl, static_cast<std::int32_t>(v.size())) + samples_of(type, v);
+}
+
+// --- cut -----------------------------------------------------------------
+
+TEST(BottleCut, KeepsTheSamplesBetweenBothTimesIncludedWithTheirBytes) {
+    // Ten samples, one every 10 s from time 100; -32768 and the unusable
+    // value among them.
+    const std::vector<std::int64_t> v{0, -32768, 32767, 3, 4, 5, 6, 7, 8, 9};
+    const struct {
+        std::vector<std::string> options;
+        std::size_t first, end;  // the samples kept
+        double beg;              // of the new bottle
+    } cases[] = {
+        {{}, 0, 10, 100},
+        {{"--from", "@120", "--to", "@150"}, 2, 6, 120},  // both bounds on sample times
+        {{"--from", "@119.9", "--to", "@150.1"}, 2, 6, 120},
+        {{"--from", "@120.1"}, 3, 10, 130},
+        {{"--to", "@100"}, 0, 1, 100},                  // one sample
+        {{"--from", "@190"}, 9, 10, 190},
+        {{"--from", "@121", "--to", "@129"}, 3, 3, 130},  // between two samples: none
+        {{"--from", "@500"}, 10, 10, 200},                // after the last: none
+        {{"--to", "@-1e300"}, 0, 0, 100},                 // far before the first
+        {{"--from", "@-1e300", "--to", "@1e300"}, 0, 10, 100},
+    };
+    for (int type = 0; type < 4; ++type) {
+        TempDir dir;
+        const std::string in = dir.file("in.bot"), out = dir.file("out.bot");
+        write_file(in, bottle_bytes(type, 100, 10, v));
+        for (const auto &c : cases) {
+            std::vector<std::string> args{"cut", in, out, "--force"};
+            args.insert(args.end(), c.options.begin(), c.options.end());
+            const RunResult r = bottle(args);
+            ASSERT_EQ(r.status, 0) << r.err;
+            const std::vector<std::int64_t> kept(v.begin() + static_cast<std::ptrdiff_t>(c.first),
+                                                 v.begin() + static_cast<std::ptrdiff_t>(c.end));
+            EXPECT_EQ(read_file(out), bottle_bytes(type, c.beg, 10, kept)) << "type " << type << " " << c.options.size();
+        }
+    }
+}
+
+TEST(BottleCut, KeepsAnUnusableValueOfItsOwnAndRefusesWhatItCannotUse) {
+    TempDir dir;
+    std::string odd = header(1, 0, 1, 3);
+    odd.replace(28, 4, std::string("\x07\x00\x00\x00", 4));  // unusable value 7
+    odd += long_samples({7, 1, 7});
+    write_file(dir.file("odd.bot"), odd);
+    ASSERT_EQ(bottle({"cut", dir.file("odd.bot"), dir.file("o.bot"), "--from", "@1"}).status, 0);
+    EXPECT_EQ(read_file(dir.file("o.bot")).substr(28, 4), std::string("\x07\x00\x00\x00", 4));
+    EXPECT_EQ(dump_column(bottle({"dump", dir.file("o.bot")}).out, 1), (std::vector<std::string>{"1", ""}));
+
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        const char *message;
+    } cases[] = {
+        {{"cut", dir.file("odd.bot")}, 2, "operand"},
+        {{"cut", dir.file("odd.bot"), dir.file("o.bot"), "--from", "@5", "--to", "@1"}, 2, "later than --to"},
+        {{"cut", dir.file("odd.bot"), dir.file("o.bot")}, 1, "already exists"},
+        {{"cut", dir.file("odd.bot"), dir.file("odd.bot"), "--force"}, 1, "which this command reads"},
+        {{"cut", dir.file("none.bot"), dir.file("n.bot")}, 1, "No such file"},
+    };
+    for (const auto &c : cases) {
+        const RunResult r = bottle(c.args);
+        EXPECT_EQ(r.status, c.status) << c.message;
+        EXPECT_TRUE(contains(r.err, c.message)) << r.err;
+    }
+    EXPECT_EQ(read_file(dir.file("odd.bot")), odd);
+}
+
+// --- cat -----------------------------------------------------------------
+
+TEST(BottleCat, PiecesCutFromABottleJoinIntoItByteForByte) {
+    const std::vector<std::int64_t> v{1, 2, 32767, 4, 5, 6, 32767, 32767, 9, 10, 11};
+    // Pieces by --from and --to (empty for none); named in the order given.
+    const std::vector<std::vector<std::pair<std::string, std::string>>> splits{
+        {{"", "@30"}, {"@40", ""}},
+        {{"@40", ""}, {"", "@30"}},                          // in the wrong order
+        {{"@70", ""}, {"@20", "@60"}, {"", "@50"}},          // overlapping
+        {{"", ""}, {"@1000", ""}, {"@-5", "@-1"}},           // empty pieces on the grid
+        {{"", "@0"}, {"@10", "@10"}, {"@20", "@90"}, {"@100", ""}},
+    };
+    for (int type = 0; type < 4; ++type) {
+        for (const auto &split : splits) {
+            TempDir dir;
+            const std::string original = bottle_bytes(type, 0, 10, v);
+            write_file(dir.file("a.bot"), original);
+            std::vector<std::string> cat{"cat", dir.file("joined.bot")};
+            for (std::size_t i = 0; i < split.size(); ++i) {
+                const std::string piece = dir.file("p" + std::to_string(i) + ".bot");
+                std::vector<std::string> cut{"cut", dir.file("a.bot"), piece};
+                if (!split[i].first.empty()) cut.insert(cut.end(), {"--from", split[i].first});
+                if (!split[i].second.empty()) cut.insert(cut.end(), {"--to", split[i].second});
+                ASSERT_EQ(bottle(cut).status, 0);
+                cat.push_back(piece);
+            }
+            const RunResult r = bottle(cat);
+            ASSERT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(read_file(dir.file("joined.bot")), original) << "type " << type << ", " << split.size() << " pieces";
+        }
+    }
+}
+
+TEST(BottleCat, PadsGapsAndSettlesOverlaps) {
+    const struct {
+        std::vector<std::pair<double, std::vector<std::int64_t>>> inputs;  // begin time, samples
+        std::vector<std::string> options;
+        int status;
+        std::vector<std::string> values;  // of the joined bottle, or the message
+    } cases[] = {
+        {{{30, {4, 5}}, {0, {1}}}, {}, 0, {"1", "", "", "4", "5"}},
+        // Overlaps: equal samples, an unusable sample that gives way, and
+        // differing samples.
+        {{{0, {1, 2, 3}}, {10, {2, 3, 4}}}, {}, 0, {"1", "2", "3", "4"}},
+        {{{0, {1, 32767, 3}}, {10, {2, 32767, 4}}}, {}, 0, {"1", "2", "3", "4"}},
+        {{{0, {1, 2, 3}}, {10, {2, 9, 4}}}, {}, 1, {"differ, first at 1970-01-01T00:00:20.000Z"}},
+        {{{0, {1, 2, 3}}, {10, {2, 9, 4}}}, {"--overlap", "first"}, 0, {"1", "2", "3", "4"}},
+        {{{0, {1, 2, 3}}, {10, {2, 9, 4}}}, {"--overlap", "last"}, 0, {"1", "2", "9", "4"}},
+        {{{10, {2, 9, 4}}, {0, {1, 2, 3}}}, {"--overlap", "first"}, 0, {"1", "2", "9", "4"}},
+        {{{0, {1, 2}}, {0, {}}}, {}, 0, {"1", "2"}},
+        {{{0, {}}, {50, {}}}, {}, 0, {}},
+        {{{0, {1}}, {10.00000001, {2}}}, {}, 0, {"1", "2"}},  // on the grid within a millionth
+        {{{0, {1}}, {10.5, {2}}}, {}, 1, {"does not begin on the grid of"}},
+        {{{0, {1}}, {1e12, {2}}}, {}, 1, {"a bottle of type int holds at most"}},
+        {{{0, {1}}, {1e300, {2}}}, {}, 1, {"too far"}},
+        {{{0, {1}}}, {"--overlap", "both"}, 2, {"--overlap must be first or last"}},
+    };
+    for (const auto &c : cases) {
+        TempDir dir;
+        std::vector<std::string> args{"cat", dir.file("out.bot")};
+        for (std::size_t i = 0; i < c.inputs.size(); ++i) {
+            const std::string name = dir.file("in" + std::to_string(i) + ".bot");
+            write_file(name, bottle_bytes(0, c.inputs[i].first, 10, c.inputs[i].second));
+            args.push_back(name);
+        }
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const RunResult r = bottle(args);
+        ASSERT_EQ(r.status, c.status) << r.err;
+        if (c.status != 0) {
+            EXPECT_TRUE(contains(r.err, c.values[0])) << r.err;
+            EXPECT_FALSE(std::filesystem::exists(dir.file("out.bot")));
+            continue;
+        }
+        EXPECT_EQ(dump_column(bottle({"dump", dir.file("out.bot")}).out, 1), c.values) << r.err;
+    }
+}
+
+TEST(BottleCat, RefusesInputsThatDoNotMatch) {
+    TempDir dir;
+    write_file(dir.file("a.bot"), bottle_bytes(2, 0, 10, {1}));
+    write_file(dir.file("long.bot"), bottle_bytes(1, 0, 10, {1}));
+    write_file(dir.file("slow.bot"), bottle_bytes(2, 0, 20, {1}));
+    write_file(dir.file("back.bot"), bottle_bytes(2, 0, -10, {1}));
+    write_file(dir.file("text"), "not a bottle at all, really");
+    const struct {
+        std::string second, message;
+    } cases[] = {
+        {"long.bot", "long.bot holds samples of type long"},
+        {"slow.bot", "slow.bot has the interval 20 s (" + dir.file("a.bot") + " has 10 s)"},
+        {"back.bot", "back.bot has the interval -10 s"},
+        {"text", "not a legal bottle"},
+        {"out.bot", "No such file"},
+    };
+    for (const auto &c : cases) {
+        const RunResult r = bottle({"cat", dir.file("out.bot"), dir.file("a.bot"), dir.file(c.second)});
+        EXPECT_EQ(r.status, 1) << c.second;
+        EXPECT_TRUE(contains(r.err, c.message)) << r.err;
+    }
+    const RunResult self = bottle({"cat", dir.file("a.bot"), dir.file("a.bot"), "--force"});
+    EXPECT_TRUE(contains(self.err, "which this command reads")) << self.err;
+    EXPECT_EQ(read_file(dir.file("a.bot")), bottle_bytes(2, 0, 10, {1}));
+}
+
+// --- gaps ----------------------------------------------------------------
+
+TEST(BottleGaps, ListsEveryRunOfUnusableSamples) {
+    constexpr std::int64_t U = 32767;
+    const struct {
+        std::vector<std::int64_t> samples;
+        std::vector<std::string> options;
+        std::vector<std::string> rows;  // start,end,samples (times as mm:ss after 2015-06-23)
+    } cases[] = {
+        {{}, {}, {}},
+        {{1}, {}, {}},
+        {{U}, {}, {"00:00,00:00,1"}},
+        {{U, U, 1, 2, U, 3, U, U, U}, {}, {"00:00,00:10,2", "00:40,00:40,1", "01:00,01:20,3"}},
+        {{U, U, 1, 2, U, 3, U, U, U}, {"--min", "2"}, {"00:00,00:10,2", "01:00,01:20,3"}},
+        {{U, U, 1, 2, U, 3, U, U, U}, {"--min", "3"}, {"01:00,01:20,3"}},
+        {{-32768, 32766}, {}, {}},
+    };
+    for (const auto &c : cases) {
+        TempDir dir;
+        const std::string file = dir.file("g,\"1\".bot");
+        write_file(file, bottle_bytes(0, 1435017600, 10, c.samples));
+        std::vector<std::string> args{"gaps", file};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const RunResult r = bottle(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::string expected = "file,start,end,samples\n";
+        for (const std::string &row : c.rows)
+            expected += "\"" + dir.path() + "/g,\"\"1\"\".bot\",2015-06-23T00:" + row.substr(0, 5) + ".000Z,2015-06-23T00:" +
+                        row.substr(6, 5) + ".000Z," + row.substr(12) + "\n";
+        EXPECT_EQ(r.out, expected);
+    }
+}
+
+TEST(BottleGaps, ReadsEveryFileAndFailsForThoseThatAreNotBottles) {
+    TempDir dir;
+    write_file(dir.file("a.bot"), bottle_bytes(3, -1e13, 1, {9999999, 1}));
+    write_file(dir.file("b.bot"), bottle_bytes(2, 0, 0, {1, 999999}));
+    write_file(dir.file("bad"), "xx");
+    const RunResult r = bottle({"gaps", dir.file("a.bot"), dir.file("bad"), dir.file("b.bot")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "file,start,end,samples\n" + dir.file("a.bot") + ",-314918-08-13T06:13:20.000Z,-314918-08-13T06:13:20.000Z,1\n" +
+                         dir.file("b.bot") + ",1970-01-01T00:00:01.000Z,1970-01-01T00:00:01.000Z,1\n");
+    EXPECT_TRUE(contains(r.err, "bad")) << r.err;
+    EXPECT_EQ(bottle({"gaps", dir.file("a.bot"), "--min", "0"}).status, 2);
+}
+
+}  // namespace
