@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -249,6 +250,56 @@ TEST(BottleGaps, ReadsEveryFileAndFailsForThoseThatAreNotBottles) {
                          dir.file("b.bot") + ",1970-01-01T00:00:01.000Z,1970-01-01T00:00:01.000Z,1\n");
     EXPECT_TRUE(contains(r.err, "bad")) << r.err;
     EXPECT_EQ(bottle({"gaps", dir.file("a.bot"), "--min", "0"}).status, 2);
+}
+
+// --- info --stats and --csv ----------------------------------------------
+
+TEST(BottleInfo, StatsOfTheUsableSamples) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const struct {
+        std::string bytes;
+        std::string row;  // after the file name
+    } cases[] = {
+        {bottle_bytes(0, 0, 10, {}), "int,1970-01-01T00:00:00.000Z,,10,0,0,,,"},
+        {bottle_bytes(0, 0, 10, {32767, 32767}), "int,1970-01-01T00:00:00.000Z,1970-01-01T00:00:10.000Z,10,2,2,,,"},
+        {bottle_bytes(0, 0, 10, {-32768, 32767, 32766, -32768}), "int,1970-01-01T00:00:00.000Z,1970-01-01T00:00:30.000Z,10,4,1,-32768,32766,-10923.333333333334"},
+        {bottle_bytes(1, 0, 0.5, {2147483647, 2147483647, 999999}), "long,1970-01-01T00:00:00.000Z,1970-01-01T00:00:01.000Z,0.5,3,1,2147483647,2147483647,2147483647"},
+        {header(2, 60, 1, 3) + float_samples({nan, -1.5f, 2.5f}), "float,1970-01-01T00:01:00.000Z,1970-01-01T00:01:02.000Z,1,3,0,-1.5,2.5,nan"},
+        {header(2, 60, 1, 1) + float_samples({0.1f}), "float,1970-01-01T00:01:00.000Z,1970-01-01T00:01:00.000Z,1,1,0,0.1,0.1,0.10000000149011612"},
+        {header(3, 0, 1, 2) + [] {
+             std::string b;
+             put(b, std::bit_cast<std::uint64_t>(1.5e308), 8);
+             put(b, std::bit_cast<std::uint64_t>(1.7e308), 8);
+             return b;
+         }(),
+         "double,1970-01-01T00:00:00.000Z,1970-01-01T00:00:01.000Z,1,2,0,1.5e+308,1.7e+308,1.6e+308"},
+    };
+    for (const auto &c : cases) {
+        TempDir dir;
+        write_file(dir.file("s.bot"), c.bytes);
+        const RunResult r = bottle({"info", "--csv", "--stats", dir.file("s.bot")});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, "file,type,begin,end,interval,count,unusable,min,max,mean\n" + dir.file("s.bot") + "," + c.row + "\n");
+    }
+}
+
+TEST(BottleInfo, CsvHasALineForEveryFileAndStatsOnlyWhenAsked) {
+    TempDir dir;
+    write_file(dir.file("a.bot"), bottle_bytes(2, 0, 60, {1, 999999, 3}));
+    write_file(dir.file("bad"), "not a bottle");
+    const RunResult csv = bottle({"info", "--csv", dir.file("a.bot"), dir.file("bad"), dir.file("none")});
+    EXPECT_EQ(csv.status, 1);
+    EXPECT_EQ(csv.out, "file,type,begin,end,interval,count,unusable,min,max,mean\n" + dir.file("a.bot") +
+                           ",float,1970-01-01T00:00:00.000Z,1970-01-01T00:02:00.000Z,60,3,,,,\n" + dir.file("bad") +
+                           ",,,,,,,,,\n" + dir.file("none") + ",,,,,,,,,\n");
+    EXPECT_TRUE(contains(csv.err, "not a legal bottle")) << csv.err;
+    EXPECT_TRUE(contains(csv.err, "No such file")) << csv.err;
+
+    const RunResult text = bottle({"info", "--stats", dir.file("a.bot")});
+    EXPECT_EQ(text.status, 0);
+    EXPECT_TRUE(contains(text.out, "  file size: 52 bytes\n  counts:    2 usable, 1 unusable\n  min:       1\n"
+                                   "  max:       3\n  mean:      2\n")) << text.out;
+    EXPECT_FALSE(contains(bottle({"info", dir.file("a.bot")}).out, "counts:"));
 }
 
 }  // namespace

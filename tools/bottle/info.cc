@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include <unistd.h>
@@ -18,13 +19,20 @@ namespace bottletool {
 namespace {
 
 const char kHelp[] =
-    "usage: bottle info FILE...\n"
+    "usage: bottle info FILE... [--stats] [--csv]\n"
     "Describes each bottle FILE: the bottle library's summary line, then the sample\n"
     "type, sample count, interval, begin and end times (GMT), unusable value and file\n"
     "size, with a warning where the header's stored sample count differs from the count\n"
     "the file size gives, or where a partial sample trails the data.\n"
     "A FILE that is not a bottle gets the library's message in its place; the other\n"
-    "files are still described, and the exit status is 1.\n";
+    "files are still described, and the exit status is 1.\n"
+    "  --stats   add the counts of usable and unusable samples, and the least, the\n"
+    "            greatest and the mean of the usable ones\n"
+    "  --csv     write instead one CSV line per FILE after the header line\n"
+    "            file,type,begin,end,interval,count,unusable,min,max,mean\n"
+    "            (unusable is the count of unusable samples; it and the columns\n"
+    "            after it are empty without --stats); a FILE that cannot be read\n"
+    "            gets a line with its name alone and a message on standard error\n";
 
 constexpr std::int64_t kHeaderSize = zulu::format::kHeaderSize;
 
@@ -57,8 +65,65 @@ void print_warnings(const ViewedBottle &bottle) {
         print_warning("the interval is negative: sample times run backward");
 }
 
+// What the samples of a bottle hold: texts of the least, the greatest and
+// the mean usable value, empty when there is none.
+struct Stats {
+    std::int64_t usable = 0, unusable = 0;
+    std::string min, max, mean;
+};
+
+// Sums of samples of type T that neither overflow nor lose the integers:
+// exact for the integer types, a double for floats, the widest floating
+// type for doubles.
+template <class T>
+using SumOf = std::conditional_t<std::is_integral_v<T>, std::int64_t,
+                                 std::conditional_t<std::is_same_v<T, float>, double, long double>>;
+
+template <class T>
+Stats stats_of(const ViewedBottle &bottle) {
+    const T unusable = unusable_as<T>(bot_usym(bottle.get()));
+    Stats stats;
+    SumOf<T> sum = 0;
+    T least{}, greatest{};
+    std::int64_t ordered = 0;  // usable samples that are numbers (not NaN)
+    read_samples<T>(bottle, 0, timeline_of(bottle.get()).count, [&](std::int64_t, const T *values, std::size_t n) {
+        for (std::size_t k = 0; k < n; ++k) {
+            const T v = values[k];
+            if (v == unusable) {
+                ++stats.unusable;
+                continue;
+            }
+            ++stats.usable;
+            sum += v;
+            if (v != v) continue;  // NaN: in the mean, not in the order
+            if (ordered++ == 0) least = greatest = v;
+            least = v < least ? v : least;
+            greatest = v > greatest ? v : greatest;
+        }
+    });
+    if (stats.usable > 0) stats.mean = value_text(static_cast<double>(static_cast<long double>(sum) / stats.usable));
+    if (ordered > 0) {
+        stats.min = value_text(least);
+        stats.max = value_text(greatest);
+    }
+    return stats;
+}
+
+Stats stats_of(const ViewedBottle &bottle) {
+    return with_sample_type(bot_type(bottle.get()), [&](auto tag) { return stats_of<decltype(tag)>(bottle); });
+}
+
+void print_stats(const Stats &stats) {
+    const auto or_none = [](const std::string &text) { return text.empty() ? "(no usable samples)" : text.c_str(); };
+    std::printf("  counts:    %lld usable, %lld unusable\n", static_cast<long long>(stats.usable),
+                static_cast<long long>(stats.unusable));
+    std::printf("  min:       %s\n", or_none(stats.min));
+    std::printf("  max:       %s\n", or_none(stats.max));
+    std::printf("  mean:      %s\n", or_none(stats.mean));
+}
+
 // Prints the description of one file; false when it is not a bottle.
-bool describe(const std::string &name) {
+bool describe(const std::string &name, bool with_stats) {
     std::printf("%s:\n", name.c_str());
     const ViewedBottle bottle(name);
     if (!bottle) {
@@ -78,29 +143,83 @@ bool describe(const std::string &name) {
     std::printf("  end:       %s\n", line.count > 0 ? iso_time(line.time(line.count - 1)).c_str() : "(no samples)");
     std::printf("  unusable:  %d\n", bot_usym(h));
     std::printf("  file size: %lld bytes\n", static_cast<long long>(size));
+    if (with_stats) print_stats(stats_of(bottle));
     print_warnings(bottle);
     return true;
 }
 
-int run_info(const std::vector<std::string> &words) {
-    const Args args(words, {});
-    const std::vector<std::string> &files = args.operands(1, SIZE_MAX);
-    need_standard_stream(STDOUT_FILENO);
-    if (const auto out = input_file(STDOUT_FILENO, "standard output")) {
+constexpr const char kCsvHeader[] = "file,type,begin,end,interval,count,unusable,min,max,mean\n";
+
+// The CSV line of one file; its name alone, with a message, when it is not
+// a readable bottle.
+std::string csv_line(const std::string &name, bool with_stats, bool &readable) {
+    const ViewedBottle bottle(name);
+    readable = bool(bottle);
+    if (!bottle) {
+        if (!bottle.problem().empty()) report("info", bottle.problem());
+        return csv_field(name) + ",,,,,,,,,\n";
+    }
+    bottle_hdr *h = bottle.get();
+    const Timeline line = timeline_of(h);
+    std::string text = csv_field(name) + "," + zulu::format::kTypes[static_cast<std::size_t>(bot_type(h))].name + "," +
+                       iso_time(line.beg) + "," + (line.count > 0 ? iso_time(line.time(line.count - 1)) : "") + "," +
+                       value_text(bot_ivl(h)) + "," + std::to_string(line.count) + ",";
+    if (with_stats) {
+        const Stats stats = stats_of(bottle);
+        text += std::to_string(stats.unusable) + "," + stats.min + "," + stats.max + "," + stats.mean;
+    } else {
+        text += ",,,";
+    }
+    return text + "\n";
+}
+
+// Files that are not bottles have been reported: a Failure that counts them.
+void fail_for_unreadable(std::size_t unreadable, std::size_t files) {
+    if (unreadable > 0)
+        throw Failure("files that are not readable bottles: " + std::to_string(unreadable) + " of " +
+                      std::to_string(files));
+}
+
+void refuse_output_among(const std::vector<std::string> &files, int fd) {
+    if (const auto out = input_file(fd, "standard output")) {
         std::vector<InputFile> inputs;
         for (const std::string &f : files)
             if (auto in = input_file(f)) inputs.push_back(*in);
         refuse_input(inputs, out->id, out->name);
     }
+}
+
+// The CSV lines alone on standard output; the library's messages go to
+// standard error.
+int write_csv(const std::vector<std::string> &files, bool with_stats) {
+    const StdoutToStderr route;
+    refuse_output_among(files, route.data_fd());
+    OutputBuffer out(route.data_fd(), "standard output");
+    out.append(kCsvHeader);
+    std::size_t unreadable = 0;
+    for (const std::string &f : files) {
+        bool readable = false;
+        out.append(csv_line(f, with_stats, readable));
+        if (!readable) ++unreadable;
+    }
+    out.flush();
+    fail_for_unreadable(unreadable, files.size());
+    return 0;
+}
+
+int run_info(const std::vector<std::string> &words) {
+    const Args args(words, {{"stats"}, {"csv"}});
+    const std::vector<std::string> &files = args.operands(1, SIZE_MAX);
+    need_standard_stream(STDOUT_FILENO);
+    if (args.has("csv")) return write_csv(files, args.has("stats"));
+    refuse_output_among(files, STDOUT_FILENO);
     std::size_t unreadable = 0;
     for (std::size_t i = 0; i < files.size(); ++i) {
         if (i > 0) std::putchar('\n');
-        if (!describe(files[i])) ++unreadable;
+        if (!describe(files[i], args.has("stats"))) ++unreadable;
     }
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) throw Failure("cannot write standard output");
-    if (unreadable > 0)
-        throw Failure("files that are not readable bottles: " + std::to_string(unreadable) + " of " +
-                      std::to_string(files.size()));
+    fail_for_unreadable(unreadable, files.size());
     return 0;
 }
 
