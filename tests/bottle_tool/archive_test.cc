@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <limits>
@@ -300,6 +301,71 @@ TEST(BottleInfo, CsvHasALineForEveryFileAndStatsOnlyWhenAsked) {
     EXPECT_TRUE(contains(text.out, "  file size: 52 bytes\n  counts:    2 usable, 1 unusable\n  min:       1\n"
                                    "  max:       3\n  mean:      2\n")) << text.out;
     EXPECT_FALSE(contains(bottle({"info", dir.file("a.bot")}).out, "counts:"));
+}
+
+// --- import --times ------------------------------------------------------
+
+TEST(BottleImportTimes, ReadsItsDumpBackAsTheOriginalBottle) {
+    constexpr std::int64_t U = 32767;
+    const std::vector<std::vector<std::int64_t>> series{
+        {}, {5}, {U, 1, U, U, -32768, U}, {1, 2, 3, 4},
+    };
+    for (const auto &v : series) {
+        TempDir dir;
+        const std::string original = bottle_bytes(0, 1435017600.25, 0.5, v);
+        write_file(dir.file("a.bot"), original);
+        const RunResult dumped = bottle({"dump", dir.file("a.bot")});
+        ASSERT_EQ(dumped.status, 0);
+        const RunResult r = bottle({"import", dir.file("b.bot"), "--times", "--type", "int", "--interval", "0.5",
+                                    "--begin", "2015-06-23T00:00:00.25"}, dumped.out);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(read_file(dir.file("b.bot")), original) << v.size();
+    }
+}
+
+TEST(BottleImportTimes, PlacesEachValueAtTheSampleOfItsTime) {
+    const struct {
+        std::vector<std::string> options;
+        std::string input;
+        std::string dump;  // or, for a failure, the message
+    } cases[] = {
+        // Rows left out are unusable samples; --begin before the first row.
+        {{}, "time,v\n@0,1\n@20,3\n@30,\n@40,5\n", "@0,1|@10,|@20,3|@30,|@40,5"},
+        {{"--begin", "@-10"}, "@0,1\n@10,2\n", "@-10,|@0,1|@10,2"},
+        {{"--begin", "@10"}, "1970-01-01T00:00:10.005Z,1\n@20.009,2\n\"@29.995\",3\n", "@10,1|@20,2|@30,3"},  // within a thousandth
+        {{}, "\xEF\xBB\xBF@5,7\n", "@5,7"},
+        {{"--interval", "0"}, "@0,1\n@2,2\n", "@0,1|@1,|@2,2"},
+        {{}, "@0,1\n@10,2\n@10,3\n", "line 3: \"@10\" repeats the time of line 2"},
+        {{}, "@0,1\n@20,2\n@10,3\n", "line 3: \"@10\" is earlier than the time of line 2"},
+        {{}, "@0,1\n@15,2\n", "line 2: \"@15\" is not on the grid of the interval: it lies 0.5 of an interval"},
+        {{}, "@0,1\n@10.02,2\n", "line 2: \"@10.02\" is not on the grid"},
+        {{"--begin", "@10"}, "@0,1\n", "line 1: \"@0\" is before the begin time 1970-01-01T00:00:10.000Z"},
+        {{}, "@0,1\n2015-13-01,2\n", "line 2: \"2015-13-01\" is not a time: month 13 does not exist"},
+        {{}, "@0,1\n@1e300,2\n", "line 2: \"@1e300\" lies beyond the samples a bottle can hold"},
+        {{}, "@0,1\n@1e11,2\n", "line 2: \"@1e11\" lies beyond the samples a bottle can hold"},
+        {{}, "@0,1,5\n", "line 1: 3 fields where a TIME,VALUE line has 2"},
+        {{}, "@0,1\n\n", "line 2: a TIME,VALUE line is expected"},
+        {{}, "@0,32767\n", "line 1: \"32767\" is the unusable value of the type int"},
+    };
+    for (const auto &c : cases) {
+        TempDir dir;
+        std::vector<std::string> args{"import", dir.file("t.bot"), "--times", "--type", "int"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        if (std::find(args.begin(), args.end(), "--interval") == args.end()) args.insert(args.end(), {"--interval", "10"});
+        const RunResult r = bottle(args, c.input);
+        if (c.dump.find("line ") == 0) {
+            EXPECT_EQ(r.status, 1) << c.input;
+            EXPECT_TRUE(contains(r.err, c.dump)) << r.err;
+            EXPECT_FALSE(std::filesystem::exists(dir.file("t.bot")));
+            continue;
+        }
+        ASSERT_EQ(r.status, 0) << c.input << r.err;
+        const RunResult dumped = bottle({"dump", dir.file("t.bot"), "--epoch"});
+        std::string rows;
+        for (const std::string &row : lines_of(dumped.out))
+            if (row != "time,value") rows += (rows.empty() ? "@" : "|@") + row;
+        EXPECT_EQ(rows, c.dump) << c.input;
+    }
 }
 
 }  // namespace

@@ -86,7 +86,7 @@ std::int64_t grid_offset(const ViewedBottle &b, const ViewedBottle &ref) {
     const double whole = std::nearbyint(q);
     if (std::fabs(q - whole) > kTolerance)
         throw Failure(b.name() + " does not begin on the grid of " + ref.name() + ": its begin time is " +
-                      std::to_string(q - std::floor(q)) + " of an interval off");
+                      interval_fraction_text(q - std::floor(q)) + " of an interval off");
     return static_cast<std::int64_t>(whole);
 }
 

@@ -26,6 +26,7 @@ namespace {
 
 const char kHelp[] =
     "usage: bottle import OUT --type int|long|float|double --begin TIME --interval SECONDS [--force]\n"
+    "       bottle import OUT --times --type TYPE [--begin TIME] --interval SECONDS [--force]\n"
     "Reads values from standard input, one per line, or CSV lines whose last field is\n"
     "the value (a first line whose last field is a word, such as \"time,value\", is a\n"
     "header and skipped), and writes them to a new bottle OUT: sample 0 at TIME, the\n"
@@ -39,6 +40,12 @@ const char kHelp[] =
     "  --type TYPE          int (16-bit), long (32-bit), float or double\n"
     "  --begin TIME         time of the first sample\n"
     "  --interval SECONDS   time between samples, 0 or more\n"
+    "  --times              the first field of each CSV line is the TIME of its value,\n"
+    "                       which goes to the sample of that time; --begin defaults to\n"
+    "                       the first line's time.  Times must increase and lie on the\n"
+    "                       grid of the interval (to within a thousandth of it); a\n"
+    "                       sample with no line is unusable.  A line off the grid,\n"
+    "                       repeated or out of order is an error naming it\n"
     "  --force              replace OUT if it exists\n"
     "OUT is a regular file (a link is followed to the file it names, and stays); it\n"
     "changes only when the whole input has been read and written, and an existing\n"
@@ -50,6 +57,7 @@ const char kHelp[] =
 // What import needs of one input line: its last two comma-separated fields
 // and how many fields it has.
 struct LineFields {
+    std::string_view first;   // the first field (of a long line, its first kMaxField + 1 bytes)
     std::string_view value;   // the last field
     std::string_view before;  // the field before it; empty for a line of one field
     std::size_t fields = 1;
@@ -69,6 +77,8 @@ public:
     // the input.
     bool next(LineFields &line) {
         held_.clear();
+        first_.clear();
+        first_done_ = false;
         dropped_commas_ = 0;
         bool started = false;
         for (;;) {
@@ -79,7 +89,9 @@ public:
             const char *end = newline ? newline : stop;
             pos_ = static_cast<std::size_t>(end - chunk_.data()) + (newline ? 1 : 0);
             if (newline && held_.empty() && dropped_commas_ == 0) {  // the whole line lies in this chunk
-                split(std::string_view(begin, static_cast<std::size_t>(end - begin)), false, line);
+                const std::string_view text(begin, static_cast<std::size_t>(end - begin));
+                split(text, false, line);
+                line.first = text.substr(0, text.find(','));
                 ++line_;
                 return true;
             }
@@ -88,6 +100,7 @@ public:
         }
         if (!started) return false;
         split(held_, cut_, line);
+        line.first = first_;
         ++line_;
         return true;
     }
@@ -111,6 +124,7 @@ private:
     // the commas of what it drops.
     void keep_tail(const char *begin, const char *end) {
         if (held_.empty()) cut_ = false;
+        keep_first_field(begin, end);
         held_.append(begin, end);
         if (held_.size() > 2 * kTail) {
             const auto drop = static_cast<std::ptrdiff_t>(held_.size() - kTail);
@@ -119,12 +133,21 @@ private:
             cut_ = true;
         }
     }
+    // Adds what the bytes [begin, end) of a line hold of its first field,
+    // up to kMaxField + 1 bytes.
+    void keep_first_field(const char *begin, const char *end) {
+        if (first_done_) return;
+        const auto *comma = static_cast<const char *>(std::memchr(begin, ',', static_cast<std::size_t>(end - begin)));
+        const char *stop = comma ? comma : end;
+        first_.append(begin, std::min(static_cast<std::size_t>(stop - begin), kMaxField + 1 - first_.size()));
+        first_done_ = comma != nullptr || first_.size() > kMaxField;
+    }
     // The fields of a line, or of its last bytes when `cut` (bytes before
     // them were dropped).
     void split(std::string_view text, bool cut, LineFields &line) const {
         const char *last = static_cast<const char *>(memrchr(text.data(), ',', text.size()));
         if (!last) {
-            line = {text, {}, dropped_commas_ + 1, cut || text.size() > kMaxField};
+            line = {{}, text, {}, dropped_commas_ + 1, cut || text.size() > kMaxField};
             return;
         }
         const auto at = static_cast<std::size_t>(last - text.data());
@@ -147,6 +170,8 @@ private:
     std::vector<char> chunk_;
     std::size_t pos_ = 0, len_ = 0;
     std::string held_;
+    std::string first_;                 // the first field of a line that crosses chunks
+    bool first_done_ = false;           // first_ is complete
     bool cut_ = false;                  // held_ lost the start of its line
     std::size_t dropped_commas_ = 0;    // in what held_ lost
     std::int64_t line_ = 0;
@@ -202,11 +227,16 @@ bool plain_number(std::string_view s, bool sign) {
 // a line with more fields than the header is refused; without a header, a
 // line whose last two fields are both plain numbers, since nothing tells
 // it from a number split at its comma.
-void refuse_comma_in_number(const LineFields &line, std::size_t header_fields, std::int64_t number) {
+void refuse_comma_in_number(const LineFields &line, std::size_t header_fields, bool times, std::int64_t number) {
     constexpr const char *kNotRead = "a decimal comma or a thousands separator is not read (write 1234.5)";
     if (header_fields > 0 && line.fields > header_fields)
         throw Failure(line_label(number) + std::to_string(line.fields) + " fields where the header has " +
                       std::to_string(header_fields) + "; " + kNotRead);
+    if (times && line.fields < 2) throw Failure(line_label(number) + "a TIME,VALUE line is expected");
+    if (times && header_fields == 0 && line.fields > 2)
+        throw Failure(line_label(number) + std::to_string(line.fields) + " fields where a TIME,VALUE line has 2; " +
+                      kNotRead);
+    if (times) return;
     if (header_fields == 0 && line.fields > 1 && plain_number(bare(line.before), true) &&
         plain_number(bare(line.value), false))
         throw Failure(line_label(number) + shown_field(std::string(line.before) + "," + std::string(line.value)) +
@@ -214,10 +244,55 @@ void refuse_comma_in_number(const LineFields &line, std::size_t header_fields, s
                       ", and CSV lines of numbers need a header line such as time,value");
 }
 
+// Places lines by their times on the grid of the new bottle: the sample
+// index of each line's time, which must be later than the line before.
+class TimePlacer {
+public:
+    // `begin_given`: the bottle's begin time was given; otherwise it is
+    // the first line's time.
+    TimePlacer(bottle_hdr *h, bool begin_given) : h_(h), begin_known_(begin_given) {}
+
+    std::int64_t index(std::string_view field, std::int64_t line, std::int64_t limit) {
+        constexpr double kTolerance = 1e-3;  // of an interval
+        constexpr double kFarthest = 0x1p52;
+        if (field.size() > LineReader::kMaxField) throw Failure(line_label(line) + "the time is longer than 256 characters");
+        const std::string_view text = bare(field);
+        TimeProblem problem;
+        const auto t = parse_time(text, &problem);
+        if (!t) throw Failure(line_label(line) + shown_field(text) + " is not a time: " + problem.what);
+        if (!begin_known_) {
+            h_->beg = *t;  // the header is written from the record, and no sample is yet
+            begin_known_ = true;
+        }
+        const Timeline grid = timeline_of(h_);
+        const double q = (*t - grid.beg) / grid.step;
+        if (!(std::fabs(q) < kFarthest) || q >= static_cast<double>(limit))
+            throw Failure(line_label(line) + shown_field(text) + " lies beyond the samples a bottle can hold from " +
+                          iso_time(grid.beg));
+        const double whole = std::nearbyint(q);
+        if (std::fabs(q - whole) > kTolerance)
+            throw Failure(line_label(line) + shown_field(text) + " is not on the grid of the interval: it lies " +
+                          interval_fraction_text(q - std::floor(q)) + " of an interval after a sample time");
+        const auto i = static_cast<std::int64_t>(whole);
+        if (i < 0) throw Failure(line_label(line) + shown_field(text) + " is before the begin time " + iso_time(grid.beg));
+        if (i == last_) throw Failure(line_label(line) + shown_field(text) + " repeats the time of line " + std::to_string(last_line_));
+        if (i < last_)
+            throw Failure(line_label(line) + shown_field(text) + " is earlier than the time of line " + std::to_string(last_line_));
+        last_ = i;
+        last_line_ = line;
+        return i;
+    }
+
+private:
+    bottle_hdr *h_;
+    bool begin_known_;
+    std::int64_t last_ = -1, last_line_ = 0;
+};
+
 // Reads every line of standard input into the writer; a line that holds no
 // usable value of the type is a Failure naming it.
 template <class T>
-void import_lines(SampleWriter<T> &writer, T unusable, int type) {
+void import_lines(SampleWriter<T> &writer, T unusable, int type, std::optional<TimePlacer> placer) {
     const char *type_name = zulu::format::kTypes[static_cast<std::size_t>(type)].name;
     const std::int64_t limit = zulu::format::addressable_samples(type, zulu::format::kHeaderSize);
     LineReader input(STDIN_FILENO);
@@ -227,14 +302,16 @@ void import_lines(SampleWriter<T> &writer, T unusable, int type) {
         const auto where = [&] { return line_label(input.line()); };
         if (line.too_long) throw Failure(where() + "the value is longer than 256 characters");
         std::string_view field = line.value;
+        std::string_view time_field = line.first;
         if (input.line() == 1 && field.starts_with(kByteOrderMark)) field.remove_prefix(kByteOrderMark.size());
+        if (input.line() == 1 && time_field.starts_with(kByteOrderMark)) time_field.remove_prefix(kByteOrderMark.size());
         T value{};
         const ValueText kind = is_na(field) ? ValueText::kUnusable : read_value(field, unusable, value);
         if (kind == ValueText::kNotNumber && input.line() == 1 && starts_with_letter(field)) {
             header_fields = line.fields;
             continue;
         }
-        refuse_comma_in_number(line, header_fields, input.line());
+        refuse_comma_in_number(line, header_fields, placer.has_value(), input.line());
         switch (kind) {
         case ValueText::kNotNumber:
             throw Failure(where() + shown_field(field) + " is not " +
@@ -250,6 +327,10 @@ void import_lines(SampleWriter<T> &writer, T unusable, int type) {
             break;
         case ValueText::kValue:
             break;
+        }
+        if (placer) {
+            const std::int64_t i = placer->index(time_field, input.line(), limit);
+            while (writer.count() < i) writer.push(unusable);
         }
         if (writer.count() >= limit)
             throw Failure(where() + "a bottle of type " + std::string(type_name) + " holds at most " +
@@ -278,12 +359,14 @@ std::string required(const Args &args, const char *option) {
 }
 
 int run_import(const std::vector<std::string> &words) {
-    const Args args(words, {{"type", 0, true}, {"begin", 0, true}, {"interval", 0, true}, {"force"}});
+    const Args args(words, {{"type", 0, true}, {"begin", 0, true}, {"interval", 0, true}, {"times"}, {"force"}});
     const std::string out = args.operands(1, 1)[0];
     const std::string type_name = required(args, "type");
     const auto type = type_code(type_name);
     if (!type) throw UsageError("--type must be int, long, float or double, not " + quoted(type_name));
-    const double beg = read_time("begin", required(args, "begin"));
+    const bool times = args.has("times");
+    const auto begin = args.value("begin");
+    const double beg = times && !begin ? 0 : read_time("begin", required(args, "begin"));
     const double ivl = read_interval(required(args, "interval"));
     need_standard_stream(STDIN_FILENO);
     std::vector<InputFile> inputs;
@@ -294,7 +377,9 @@ int run_import(const std::vector<std::string> &words) {
     with_sample_type(*type, [&](auto tag) {
         using T = decltype(tag);
         SampleWriter<T> writer(bottle.get());
-        import_lines(writer, unusable_as<T>(bot_usym(bottle.get())), *type);
+        std::optional<TimePlacer> placer;
+        if (times) placer.emplace(bottle.get(), begin.has_value());
+        import_lines(writer, unusable_as<T>(bot_usym(bottle.get())), *type, placer);
         writer.finish();
     });
     bottle.finish();

@@ -3,6 +3,7 @@
 #include <bit>
 #include <cfloat>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <string>
 #include <type_traits>
@@ -91,6 +92,12 @@ std::pair<std::int64_t, std::int64_t> Timeline::select(std::optional<double> fro
 Timeline timeline_of(bottle_hdr *h) {
     const double ivl = bot_ivl(h);
     return Timeline{bot_beg(h), ivl == 0 ? 1.0 : ivl, std::max(bot_nsam(h), 0)};
+}
+
+std::string interval_fraction_text(double fraction) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g", fraction);
+    return text;
 }
 
 }  // namespace bottletool

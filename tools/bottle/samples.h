@@ -73,6 +73,9 @@ struct Timeline {
 };
 Timeline timeline_of(bottle_hdr *h);
 
+// A fraction of an interval as short text for messages ("0.25").
+std::string interval_fraction_text(double fraction);
+
 // Samples per block.
 inline constexpr std::int64_t kBlock = std::int64_t{1} << 16;
 
