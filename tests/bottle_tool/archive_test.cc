@@ -135,6 +135,16 @@ TEST(BottleCat, PiecesCutFromABottleJoinIntoItByteForByte) {
             EXPECT_EQ(read_file(dir.file("joined.bot")), original) << "type " << type << ", " << split.size() << " pieces";
         }
     }
+    // 100 samples a second in 2015: the begin times of the pieces resolve
+    // coarser than a millionth of an interval.
+    TempDir dir;
+    const std::string original = bottle_bytes(2, 1435017600, 0.01f, v);
+    write_file(dir.file("a.bot"), original);
+    ASSERT_EQ(bottle({"cut", dir.file("a.bot"), dir.file("p.bot"), "--to", "2015-06-23T00:00:00.035"}).status, 0);
+    ASSERT_EQ(bottle({"cut", dir.file("a.bot"), dir.file("q.bot"), "--from", "2015-06-23T00:00:00.035"}).status, 0);
+    const RunResult r = bottle({"cat", dir.file("joined.bot"), dir.file("q.bot"), dir.file("p.bot")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(dir.file("joined.bot")), original);
 }
 
 TEST(BottleCat, PadsGapsAndSettlesOverlaps) {
@@ -157,6 +167,7 @@ TEST(BottleCat, PadsGapsAndSettlesOverlaps) {
         {{{0, {}}, {50, {}}}, {}, 0, {}},
         {{{0, {1}}, {10.00000001, {2}}}, {}, 0, {"1", "2"}},  // on the grid within a millionth
         {{{0, {1}}, {10.5, {2}}}, {}, 1, {"does not begin on the grid of"}},
+        {{{0, {1}}, {9.9999, {2}}}, {}, 1, {"its begin time is 1e-05 of an interval off"}},
         {{{0, {1}}, {1e12, {2}}}, {}, 1, {"a bottle of type int holds at most"}},
         {{{0, {1}}, {1e300, {2}}}, {}, 1, {"too far"}},
         {{{0, {1}}}, {"--overlap", "both"}, 2, {"--overlap must be first or last"}},
@@ -321,6 +332,17 @@ TEST(BottleImportTimes, ReadsItsDumpBackAsTheOriginalBottle) {
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(read_file(dir.file("b.bot")), original) << v.size();
     }
+    // 100 samples a second for 1000 s: the dump's times, rounded to the
+    // millisecond, drift from the float interval's grid by more than a
+    // thousandth of an interval, but not by half a millisecond.
+    TempDir dir;
+    std::string values;
+    for (int i = 0; i < 100000; ++i) values += std::to_string(i % 1000) + "\n";
+    ASSERT_EQ(bottle({"import", dir.file("a.bot"), "--type", "long", "--begin", "2015-06-23", "--interval", "0.01"}, values).status, 0);
+    const RunResult r = bottle({"import", dir.file("b.bot"), "--times", "--type", "long", "--interval", "0.01"},
+                               bottle({"dump", dir.file("a.bot")}).out);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(dir.file("b.bot")), read_file(dir.file("a.bot")));
 }
 
 TEST(BottleImportTimes, PlacesEachValueAtTheSampleOfItsTime) {

@@ -76,17 +76,19 @@ void check_joinable(const ViewedBottle &b, const ViewedBottle &ref) {
 }
 
 // The number of intervals from `ref`'s begin time to `b`'s; a Failure when
-// it is not whole to within a millionth.
+// it is not whole to within a millionth, or to within what the begin times
+// resolve where that is coarser.
 std::int64_t grid_offset(const ViewedBottle &b, const ViewedBottle &ref) {
     constexpr double kTolerance = 1e-6;
     constexpr double kFarthest = 0x1p52;  // whole numbers are exact below it
-    const double q = (bot_beg(b.get()) - bot_beg(ref.get())) / timeline_of(ref.get()).step;
+    const double beg = bot_beg(b.get()), ref_beg = bot_beg(ref.get()), step = timeline_of(ref.get()).step;
+    const double q = (beg - ref_beg) / step;
     if (!(std::fabs(q) < kFarthest))
         throw Failure(b.name() + " begins too far from " + ref.name() + " to share a bottle with it");
     const double whole = std::nearbyint(q);
-    if (std::fabs(q - whole) > kTolerance)
+    if (std::fabs(q - whole) > std::max(kTolerance, time_resolution(beg, ref_beg) / step))
         throw Failure(b.name() + " does not begin on the grid of " + ref.name() + ": its begin time is " +
-                      interval_fraction_text(q - std::floor(q)) + " of an interval off");
+                      interval_fraction_text(std::fabs(q - whole)) + " of an interval off");
     return static_cast<std::int64_t>(whole);
 }
 
@@ -153,15 +155,17 @@ private:
 
 template <class U>
 class Joiner {
+    static constexpr std::int64_t kPerBlock = kCopyBytes / static_cast<std::int64_t>(sizeof(U));
+
 public:
     Joiner(const std::vector<Piece> &pieces, bottle_hdr *out, Overlap overlap)
         : pieces_(pieces), out_(out), slot_(zulu::format::unusable_slot(bot_type(out), bot_usym(out))),
-          merger_(slot_.bytes.data(), overlap), block_(static_cast<std::size_t>(kBlock) * sizeof(U)),
+          merger_(slot_.bytes.data(), overlap), block_(static_cast<std::size_t>(kCopyBytes)),
           scratch_(block_.size()) {}
 
     // Writes the output samples [0, total).
     void write(std::int64_t total) {
-        for (std::int64_t b = 0; b < total; b += kBlock) write_block(b, std::min(kBlock, total - b));
+        for (std::int64_t b = 0; b < total; b += kPerBlock) write_block(b, std::min(kPerBlock, total - b));
     }
 
 private:

@@ -34,10 +34,10 @@ const char kHelp[] =
 // Copies samples [first, end) of `in` to `out` from index 0 on, bytes as
 // stored, a block at a time.
 void copy_samples(const ViewedBottle &in, std::int64_t first, std::int64_t end, bottle_hdr *out) {
-    const std::int64_t width = zulu::format::width_of(bot_type(in.get()));
-    std::vector<unsigned char> block(static_cast<std::size_t>(kBlock * width));
+    const std::int64_t width = zulu::format::width_of(bot_type(in.get())), per_block = kCopyBytes / width;
+    std::vector<unsigned char> block(static_cast<std::size_t>(kCopyBytes));
     for (std::int64_t i = first; i < end;) {
-        const std::int64_t n = std::min(end - i, kBlock);
+        const std::int64_t n = std::min(end - i, per_block);
         zulu::core::read_at(in.get(), i, n, block.data());
         in.check_reads();
         zulu::core::write_at(out, i - first, n, block.data());

@@ -37,9 +37,11 @@ void find_gaps(const ViewedBottle &bottle, std::int64_t least, Fn &&gap) {
     read_samples<T>(bottle, 0, count, [&](std::int64_t index, const T *values, std::size_t n) {
         for (std::size_t k = 0; k < n;) {
             if (start < 0) {
+                while (k + kChunk <= n && count_equal(values + k, unusable) == 0) k += kChunk;
                 while (k < n && values[k] != unusable) ++k;
                 if (k < n) start = index + static_cast<std::int64_t>(k);
             } else {
+                while (k + kChunk <= n && count_equal(values + k, unusable) == static_cast<int>(kChunk)) k += kChunk;
                 while (k < n && values[k] == unusable) ++k;
                 if (k < n) {
                     const std::int64_t end = index + static_cast<std::int64_t>(k);

@@ -252,8 +252,12 @@ public:
     // the first line's time.
     TimePlacer(bottle_hdr *h, bool begin_given) : h_(h), begin_known_(begin_given) {}
 
+    // The sample index of a line's time: within a thousandth of an interval
+    // of a sample time, or within the half millisecond to which dump rounds
+    // its times, whichever is more.
     std::int64_t index(std::string_view field, std::int64_t line, std::int64_t limit) {
         constexpr double kTolerance = 1e-3;  // of an interval
+        constexpr double kHalfMillisecond = 0.5e-3;
         constexpr double kFarthest = 0x1p52;
         if (field.size() > LineReader::kMaxField) throw Failure(line_label(line) + "the time is longer than 256 characters");
         const std::string_view text = bare(field);
@@ -270,7 +274,8 @@ public:
             throw Failure(line_label(line) + shown_field(text) + " lies beyond the samples a bottle can hold from " +
                           iso_time(grid.beg));
         const double whole = std::nearbyint(q);
-        if (std::fabs(q - whole) > kTolerance)
+        const double slack = (kHalfMillisecond + time_resolution(*t, grid.beg)) / grid.step;
+        if (std::fabs(q - whole) > std::max(kTolerance, slack))
             throw Failure(line_label(line) + shown_field(text) + " is not on the grid of the interval: it lies " +
                           interval_fraction_text(q - std::floor(q)) + " of an interval after a sample time");
         const auto i = static_cast<std::int64_t>(whole);

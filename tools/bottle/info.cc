@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -72,40 +73,90 @@ struct Stats {
     std::string min, max, mean;
 };
 
-// Sums of samples of type T that neither overflow nor lose the integers:
-// exact for the integer types, a double for floats, the widest floating
-// type for doubles.
+// The sum, least and greatest value of the usable samples.  Runs of
+// kChunk samples without an unusable one go through kChunk lanes that the
+// compiler turns into vector instructions; the others sample by sample.
+// Integers sum exactly; floats sum as doubles; doubles sum scaled down by
+// 2^64, so that no sum of a bottle's worth of them overflows (only
+// magnitudes below 1e-288 lose digits to the scaling).  A NaN makes the sum
+// NaN and fails every comparison: it is in the mean, in neither the least
+// nor the greatest.
 template <class T>
-using SumOf = std::conditional_t<std::is_integral_v<T>, std::int64_t,
-                                 std::conditional_t<std::is_same_v<T, float>, double, long double>>;
+class Accumulator {
+public:
+    static constexpr bool kFloating = std::is_floating_point_v<T>;
+    using Sum = std::conditional_t<kFloating, double, std::int64_t>;
+    static constexpr Sum kScale = std::is_same_v<T, double> ? 0x1p-64 : 1;
+    static constexpr T kHigh = kFloating ? std::numeric_limits<T>::infinity() : std::numeric_limits<T>::max();
+    static constexpr T kLow = kFloating ? -std::numeric_limits<T>::infinity() : std::numeric_limits<T>::lowest();
+
+    // Adds the n samples at v; returns how many of them are `unusable`.
+    std::int64_t add_block(const T *v, std::size_t n, T unusable) {
+        Sum sum[kChunk] = {};
+        T least[kChunk], greatest[kChunk];
+        for (std::size_t j = 0; j < kChunk; ++j) {
+            least[j] = kHigh;
+            greatest[j] = kLow;
+        }
+        std::int64_t skipped = 0;
+        std::size_t k = 0;
+        for (; k + kChunk <= n; k += kChunk) {
+            if (count_equal(v + k, unusable) == 0) {
+                for (std::size_t j = 0; j < kChunk; ++j) {
+                    sum[j] += static_cast<Sum>(v[k + j]) * kScale;
+                    least[j] = v[k + j] < least[j] ? v[k + j] : least[j];
+                    greatest[j] = v[k + j] > greatest[j] ? v[k + j] : greatest[j];
+                }
+                continue;
+            }
+            for (std::size_t j = k; j < k + kChunk; ++j) skipped += add_one(v[j], unusable);
+        }
+        for (; k < n; ++k) skipped += add_one(v[k], unusable);
+        for (std::size_t j = 0; j < kChunk; ++j) {
+            sum_ += static_cast<long double>(sum[j]);
+            least_ = least[j] < least_ ? least[j] : least_;
+            greatest_ = greatest[j] > greatest_ ? greatest[j] : greatest_;
+        }
+        return skipped;
+    }
+
+    // The texts of the least, greatest and mean of `usable` samples added.
+    void finish(std::int64_t usable, Stats &stats) const {
+        if (usable == 0) return;
+        stats.mean = value_text(static_cast<double>(sum_ / static_cast<long double>(usable) / kScale));
+        // Only when every usable sample is a NaN do the starting values stay,
+        // the least above the greatest.
+        if (!(least_ > greatest_)) {
+            stats.min = value_text(least_);
+            stats.max = value_text(greatest_);
+        }
+    }
+
+private:
+    // Adds one sample; 1 when it is unusable, else 0.
+    int add_one(T x, T unusable) {
+        if (x == unusable) return 1;
+        sum_ += static_cast<long double>(static_cast<Sum>(x) * kScale);
+        least_ = x < least_ ? x : least_;
+        greatest_ = x > greatest_ ? x : greatest_;
+        return 0;
+    }
+
+    long double sum_ = 0;
+    T least_ = kHigh, greatest_ = kLow;
+};
 
 template <class T>
 Stats stats_of(const ViewedBottle &bottle) {
     const T unusable = unusable_as<T>(bot_usym(bottle.get()));
+    const std::int64_t count = timeline_of(bottle.get()).count;
     Stats stats;
-    SumOf<T> sum = 0;
-    T least{}, greatest{};
-    std::int64_t ordered = 0;  // usable samples that are numbers (not NaN)
-    read_samples<T>(bottle, 0, timeline_of(bottle.get()).count, [&](std::int64_t, const T *values, std::size_t n) {
-        for (std::size_t k = 0; k < n; ++k) {
-            const T v = values[k];
-            if (v == unusable) {
-                ++stats.unusable;
-                continue;
-            }
-            ++stats.usable;
-            sum += v;
-            if (v != v) continue;  // NaN: in the mean, not in the order
-            if (ordered++ == 0) least = greatest = v;
-            least = v < least ? v : least;
-            greatest = v > greatest ? v : greatest;
-        }
+    Accumulator<T> sums;
+    read_samples<T>(bottle, 0, count, [&](std::int64_t, const T *values, std::size_t n) {
+        stats.unusable += sums.add_block(values, n, unusable);
     });
-    if (stats.usable > 0) stats.mean = value_text(static_cast<double>(static_cast<long double>(sum) / stats.usable));
-    if (ordered > 0) {
-        stats.min = value_text(least);
-        stats.max = value_text(greatest);
-    }
+    stats.usable = count - stats.unusable;
+    sums.finish(stats.usable, stats);
     return stats;
 }
 

@@ -94,6 +94,12 @@ Timeline timeline_of(bottle_hdr *h) {
     return Timeline{bot_beg(h), ivl == 0 ? 1.0 : ivl, std::max(bot_nsam(h), 0)};
 }
 
+double time_resolution(double a, double b) {
+    constexpr double kUnits = 4;
+    const double larger = std::max(std::fabs(a), std::fabs(b));
+    return kUnits * (std::nextafter(larger, std::numeric_limits<double>::infinity()) - larger);
+}
+
 std::string interval_fraction_text(double fraction) {
     char text[32];
     std::snprintf(text, sizeof text, "%.3g", fraction);

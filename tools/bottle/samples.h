@@ -73,11 +73,32 @@ struct Timeline {
 };
 Timeline timeline_of(bottle_hdr *h);
 
+// How far apart two times can be and still be the same time as doubles
+// round them: a few units in the last place of the larger one.  For short
+// intervals far from 1970 this is more than a millionth of an interval.
+double time_resolution(double a, double b);
+
 // A fraction of an interval as short text for messages ("0.25").
 std::string interval_fraction_text(double fraction);
 
 // Samples per block.
 inline constexpr std::int64_t kBlock = std::int64_t{1} << 16;
+
+// Bytes per block where samples are copied as stored: large transfers keep
+// the system calls few.
+inline constexpr std::int64_t kCopyBytes = std::int64_t{4} << 20;
+
+// Samples per chunk of the scans that look at every sample: a fixed count,
+// which the compiler turns into vector instructions.
+inline constexpr std::size_t kChunk = 16;
+
+// How many of the kChunk values at v equal x.
+template <class T>
+int count_equal(const T *v, T x) {
+    int n = 0;
+    for (std::size_t j = 0; j < kChunk; ++j) n += v[j] == x;
+    return n;
+}
 
 // Calls fn(index, samples, n) for the samples [first, end) of the viewed
 // bottle (0 <= first <= end <= its count), a block at a time, in order; a
