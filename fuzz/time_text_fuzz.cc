@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (t ? !std::isfinite(*t) : problem.what.empty()) std::abort();
 
     const double at = t ? *t : 0;
-    bottletool::PlotData plot{text, text, at, at + 60, 60, 2, {{at, 1, true, 0}, {at + 60, -1e9, false, 1}}};
+    bottletool::PlotData plot{text, text, at, at + 60, 60, 2, {{text, {{at, 1, true, 0}, {at + 60, -1e9, false, 1}}}}};
     const bottletool::PlotFrame frame(width, height, plot);
     for (const bottletool::PlacedText &line : frame.title()) {
         const double w = bottletool::text_width(line.text, line.font_size);

@@ -390,4 +390,38 @@ TEST(BottleImportTimes, PlacesEachValueAtTheSampleOfItsTime) {
     }
 }
 
+// --- plot with several inputs --------------------------------------------
+
+TEST(BottlePlotSeveral, DrawsEachInputInItsOwnColourWithALegend) {
+    TempDir dir;
+    write_file(dir.file("a.bot"), bottle_bytes(1, 0, 60, {1, 2, 3, 999999, 5, 6}));
+    write_file(dir.file("b&c.bot"), bottle_bytes(0, 120, 30, {7, 8, 9}));
+    write_file(dir.file("late.bot"), bottle_bytes(2, 1e6, 1, {1}));
+    const RunResult r = bottle({"plot", dir.file("a.bot"), dir.file("b&c.bot"), dir.file("late.bot"), "--to", "@1000", "-o", "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(count_of(r.out, "<g class=\"samples\""), 3u);
+    EXPECT_EQ(count_of(r.out, "<polyline "), 3u) << "a.bot broken at its unusable sample, and b&c.bot";
+    EXPECT_TRUE(contains(r.out, "3 bottles: 1970-01-01T00:00:00.000Z to 1970-01-01T00:05:00.000Z, 9 samples")) << r.out;
+    const std::size_t legend = r.out.find("<g class=\"legend\">");
+    ASSERT_NE(legend, std::string::npos);
+    for (const std::string &name : {dir.file("a.bot"), dir.file("b&amp;c.bot"), dir.file("late.bot")})
+        EXPECT_TRUE(contains(r.out.substr(legend), name)) << name;
+    // Each series's stroke differs from the others'.
+    std::vector<std::string> strokes;
+    for (std::size_t at = r.out.find("<g class=\"samples\""); at != std::string::npos; at = r.out.find("<g class=\"samples\"", at + 1))
+        strokes.push_back(r.out.substr(r.out.find("stroke=\"", at), 17));
+    ASSERT_EQ(strokes.size(), 3u);
+    EXPECT_NE(strokes[0], strokes[1]);
+    EXPECT_NE(strokes[1], strokes[2]);
+    EXPECT_NE(strokes[0], strokes[2]);
+
+    EXPECT_FALSE(contains(bottle({"plot", dir.file("a.bot"), "-o", "-"}).out, "legend"));
+    const RunResult none = bottle({"plot", dir.file("a.bot"), dir.file("late.bot"), "--from", "@5000", "--to", "@6000", "-o", "-"});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_TRUE(contains(none.err, "no sample of the inputs lies in the given times")) << none.err;
+    const RunResult self = bottle({"plot", dir.file("a.bot"), dir.file("late.bot"), "-o", dir.file("late.bot")});
+    EXPECT_TRUE(contains(self.err, "which this command reads")) << self.err;
+    EXPECT_EQ(read_file(dir.file("late.bot")), bottle_bytes(2, 1e6, 1, {1}));
+}
+
 }  // namespace

@@ -1,11 +1,12 @@
-// bottle plot: an SVG line plot of a bottle, decimated to at most two
-// points (the least and the greatest value) per pixel column, with breaks
-// where samples are unusable.
+// bottle plot: an SVG line plot of one bottle or of several overlaid,
+// decimated to at most two points (the least and the greatest value) per
+// pixel column, with breaks where samples are unusable.
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "axes.h"
@@ -20,11 +21,13 @@ namespace bottletool {
 namespace {
 
 const char kHelp[] =
-    "usage: bottle plot FILE -o OUT.svg [--from TIME] [--to TIME] [--width PX] [--height PX]\n"
+    "usage: bottle plot FILE... -o OUT.svg [--from TIME] [--to TIME] [--width PX] [--height PX]\n"
     "                   [--title TEXT] [--ylabel TEXT]\n"
     "Draws the samples of the bottle FILE as an SVG line plot: time (GMT) across,\n"
     "value up, the line broken where samples are unusable.  Each pixel column shows\n"
-    "the least and the greatest value of the samples that fall in it.\n"
+    "the least and the greatest value of the samples that fall in it.  Several FILEs\n"
+    "are drawn over each other on the same axes, each in a colour of its own, with a\n"
+    "legend that names them.\n"
     "  -o, --output OUT.svg  the file to write, - for standard output; a regular file\n"
     "                        is replaced once the plot is complete (through a link,\n"
     "                        the file it names), a device or FIFO written directly\n"
@@ -32,7 +35,8 @@ const char kHelp[] =
     "  --to TIME             stop before the first sample at or after TIME\n"
     "  --width PX            width of the image, 200 to 20000 (default 1000)\n"
     "  --height PX           height of the image, 120 to 20000 (default 400)\n"
-    "  --title TEXT          the title's first words (default: the name FILE)\n"
+    "  --title TEXT          the title's first words (default: the name FILE, or the\n"
+    "                        number of FILEs)\n"
     "  --ylabel TEXT         a label along the value axis, such as the units\n"
     "The bottle library's messages go to standard error.\n";
 
@@ -141,10 +145,55 @@ std::int64_t size_option(const Args &args, const char *name, std::int64_t min, s
     return v ? read_count(name, *v, min, max) : fallback;
 }
 
+// One input as plotted: its samples [first, end) and their points.
+struct Plotted {
+    std::string name;
+    Timeline line;
+    std::int64_t first = 0, end = 0;
+    std::vector<PlotPoint> points;
+
+    double first_time() const { return line.time(first); }
+    double last_time() const { return line.time(end - 1); }
+};
+
+Plotted decimate_file(const std::string &file, const TimeRange &range, std::int64_t columns) {
+    const ViewedBottle bottle(file);
+    if (!bottle) throw Failure(bottle.problem());
+    bottle_hdr *h = bottle.get();
+    Plotted p{file, timeline_of(h), 0, 0, {}};
+    std::tie(p.first, p.end) = p.line.select(range.from, range.to);
+    if (p.first < p.end)
+        p.points = with_sample_type(bot_type(h), [&](auto tag) { return decimate<decltype(tag)>(bottle, p.first, p.end, columns); });
+    return p;
+}
+
+// The pixel columns a series spans when `all` columns show the times of
+// the frame: its share of them, at least one.
+std::int64_t columns_of(const Plotted &p, const PlotFrame &frame, std::int64_t all) {
+    const double span = std::fabs(p.last_time() - p.first_time()) + std::fabs(p.line.step);
+    const double share = span / (frame.t1() - frame.t0());
+    if (!(share < 1)) return all;
+    return std::max<std::int64_t>(1, static_cast<std::int64_t>(std::ceil(share * static_cast<double>(all))));
+}
+
+// The times, sample count and least step of the plotted series, into data.
+void describe_series(const std::vector<Plotted> &plotted, PlotData &data) {
+    bool any = false;
+    for (const Plotted &p : plotted) {
+        if (p.first == p.end) continue;
+        const double lo = std::min(p.first_time(), p.last_time()), hi = std::max(p.first_time(), p.last_time());
+        data.first_time = any ? std::min(data.first_time, lo) : lo;
+        data.last_time = any ? std::max(data.last_time, hi) : hi;
+        data.step = any ? std::min(data.step, std::abs(p.line.step)) : std::abs(p.line.step);
+        data.count += p.end - p.first;
+        any = true;
+    }
+}
+
 int run_plot(const std::vector<std::string> &words) {
     const Args args(words, {{"output", 'o', true}, {"from", 0, true}, {"to", 0, true}, {"width", 0, true},
                             {"height", 0, true}, {"title", 0, true}, {"ylabel", 0, true}});
-    const std::string file = args.operands(1, 1)[0];
+    const std::vector<std::string> &files = args.operands(1, SIZE_MAX);
     const auto out = args.value("output");
     if (!out) throw UsageError("-o OUT.svg is required");
     const TimeRange range = read_time_range(args);
@@ -152,23 +201,32 @@ int run_plot(const std::vector<std::string> &words) {
     const std::int64_t height = size_option(args, "height", 120, 20000, 400);
 
     std::vector<InputFile> inputs;
-    if (auto in = input_file(file)) inputs.push_back(*in);
+    for (const std::string &file : files)
+        if (auto in = input_file(file)) inputs.push_back(*in);
     OutputTarget target(*out, inputs, {});
     const StdoutToStderr route;  // the library's messages are errors here
-    const ViewedBottle bottle(file);
-    if (!bottle) throw Failure(bottle.problem());
-    bottle_hdr *h = bottle.get();
-    const Timeline line = timeline_of(h);
-    const auto selected = line.select(range.from, range.to);
-    const std::int64_t first = selected.first, end = selected.second;
-    if (first == end)
-        throw Failure(line.count == 0 ? file + " holds no samples" : "no sample of " + file + " lies in the given times");
+    std::vector<Plotted> plotted;
+    for (const std::string &file : files) plotted.push_back(decimate_file(file, range, width));
 
-    PlotData data{args.value("title").value_or(file), args.value("ylabel").value_or(""), line.time(first),
-                  line.time(end - 1), std::abs(line.step), end - first, {}};
-    data.points = with_sample_type(bot_type(h), [&](auto tag) { return decimate<decltype(tag)>(bottle, first, end, width); });
+    const std::string default_title = files.size() == 1 ? files[0] : std::to_string(files.size()) + " bottles";
+    PlotData data{args.value("title").value_or(default_title), args.value("ylabel").value_or(""), 0, 0, 1, 0, {}};
+    describe_series(plotted, data);
+    if (data.count == 0) {
+        const Plotted &p = plotted.front();
+        if (files.size() > 1) throw Failure("no sample of the inputs lies in the given times");
+        throw Failure(p.line.count == 0 ? p.name + " holds no samples" : "no sample of " + p.name + " lies in the given times");
+    }
+    if (plotted.size() == 1) {  // the times as the bottle runs, backward for a negative interval
+        data.first_time = plotted[0].first_time();
+        data.last_time = plotted[0].last_time();
+    }
+    for (Plotted &p : plotted) data.series.push_back({p.name, std::move(p.points)});
     const PlotFrame frame(width, height, data);
-    data.points = reduce(data.points, line, first, end, frame.columns());
+    for (std::size_t i = 0; i < plotted.size(); ++i) {
+        const Plotted &p = plotted[i];
+        if (p.first == p.end) continue;
+        data.series[i].points = reduce(data.series[i].points, p.line, p.first, p.end, columns_of(p, frame, frame.columns()));
+    }
     OutputBuffer buffer(target.fd(), target.name());
     buffer.append(svg_plot(frame, data));
     buffer.flush();

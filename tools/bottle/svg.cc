@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <iterator>
 #include <string_view>
 #include <tuple>
 #include <utility>
@@ -92,13 +93,24 @@ std::pair<double, double> widened(double lo, double hi, double single_width, dou
     return {lo, hi};
 }
 
-std::pair<double, double> value_range(const std::vector<PlotPoint> &points) {
-    if (points.empty()) return {0, 1};
-    const auto [least, greatest] =
-        std::minmax_element(points.begin(), points.end(), [](const PlotPoint &a, const PlotPoint &b) { return a.v < b.v; });
-    const double lo = least->v, hi = greatest->v;
+std::pair<double, double> value_range(const std::vector<Series> &series) {
+    bool any = false;
+    double lo = 0, hi = 0;
+    for (const Series &s : series)
+        for (const PlotPoint &p : s.points) {
+            lo = any ? std::min(lo, p.v) : p.v;
+            hi = any ? std::max(hi, p.v) : p.v;
+            any = true;
+        }
+    if (!any) return {0, 1};
     return widened(lo, hi, lo == 0 ? 2 : std::fabs(lo) / 5, 0.05);
 }
+
+// Line colours of the series, in order, told apart also by readers with
+// the common colour-vision deficiencies; then again from the first.
+constexpr const char *kColours[] = {"#1f5fa8", "#d55e00", "#009e73", "#cc79a7", "#e69f00", "#56b4e9", "#000000"};
+
+const char *colour_of(std::size_t i) { return kColours[i % std::size(kColours)]; }
 
 std::string coord(double v) {
     char text[32];
@@ -166,7 +178,8 @@ void draw_value_label(std::string &svg, const PlotFrame &f, const std::string &l
 
 // One polyline per run of points between breaks; a run of one point is a
 // dot, since a line through one point draws nothing.
-void draw_points(std::string &svg, const Axis &x, const Axis &y, const std::vector<PlotPoint> &points) {
+void draw_points(std::string &svg, const Axis &x, const Axis &y, const std::vector<PlotPoint> &points,
+                 const char *colour) {
     std::string lines, dots;
     for (std::size_t i = 0; i < points.size();) {
         std::size_t j = i + 1;
@@ -187,9 +200,32 @@ void draw_points(std::string &svg, const Axis &x, const Axis &y, const std::vect
         }
         i = j;
     }
-    svg += "<g class=\"samples\" fill=\"none\" stroke=\"#1f5fa8\" stroke-width=\"1\" stroke-linejoin=\"round\">\n" +
-           lines + "</g>\n";
-    svg += "<g class=\"isolated-samples\" fill=\"#1f5fa8\">\n" + dots + "</g>\n";
+    svg += "<g class=\"samples\" fill=\"none\" stroke=\"" + std::string(colour) +
+           "\" stroke-width=\"1\" stroke-linejoin=\"round\">\n" + lines + "</g>\n";
+    svg += "<g class=\"isolated-samples\" fill=\"" + std::string(colour) + "\">\n" + dots + "</g>\n";
+}
+
+// A box in the plot area's upper right corner that names each series
+// beside a stroke of its colour; names too wide for half the plot area
+// are drawn smaller.
+void draw_legend(std::string &svg, const PlotFrame &f, const std::vector<Series> &series) {
+    constexpr double kRow = 15, kStroke = 18, kInset = 6;
+    const double room = (f.right() - f.left()) / 2;
+    double widest = 0;
+    for (const Series &s : series) widest = std::max(widest, std::min(text_width(s.name, PlotFrame::kFontSize), room));
+    const double box_width = kInset + kStroke + kInset + widest + kInset;
+    const double left = std::max(f.left(), f.right() - kInset - box_width), top = f.top() + kInset;
+    std::string entries;
+    for (std::size_t i = 0; i < series.size(); ++i) {
+        const double y = top + kRow * (static_cast<double>(i) + 0.5) + kInset / 2;
+        const double x = left + kInset;
+        entries += "<line x1=\"" + coord(x) + "\" y1=\"" + coord(y) + "\" x2=\"" + coord(x + kStroke) + "\" y2=\"" +
+                   coord(y) + "\" stroke=\"" + colour_of(i) + "\" stroke-width=\"2\"/>\n";
+        entries += text(f.place(x + kStroke + kInset, y + 4, "start", series[i].name, widest));
+    }
+    svg += "<g class=\"legend\">\n<rect x=\"" + coord(left) + "\" y=\"" + coord(top) + "\" width=\"" + coord(box_width) +
+           "\" height=\"" + coord(kRow * static_cast<double>(series.size()) + kInset) +
+           "\" fill=\"white\" fill-opacity=\"0.85\" stroke=\"#888888\"/>\n" + entries + "</g>\n";
 }
 
 // Appends the UTF-8 sequence at s[i] (advancing i past it) when it encodes
@@ -267,7 +303,7 @@ std::string xml_text(std::string_view s) {
 PlotFrame::PlotFrame(std::int64_t width, std::int64_t height, const PlotData &data) : width_(width), height_(height) {
     std::tie(t0_, t1_) = widened(std::min(data.first_time, data.last_time), std::max(data.first_time, data.last_time),
                                  std::max(data.step, 1e-3), 0);
-    std::tie(v0_, v1_) = value_range(data.points);
+    std::tie(v0_, v1_) = value_range(data.series);
     const double room = static_cast<double>(width_) - 2 * kPad;
     const std::vector<std::string> title = title_lines(data, room);
     top_ = title.size() < 3 ? 40 : 50;
@@ -351,8 +387,13 @@ std::string svg_plot(const PlotFrame &f, const PlotData &data) {
     draw_value_label(svg, f, data.ylabel);
     svg += "<rect class=\"frame\" x=\"" + coord(f.left()) + "\" y=\"" + coord(f.top()) + "\" width=\"" +
            coord(plot_width) + "\" height=\"" + coord(plot_height) + "\" fill=\"none\" stroke=\"black\"/>\n";
-    draw_points(svg, x, y, data.points);
-    if (data.points.empty())
+    bool any = false;
+    for (std::size_t i = 0; i < data.series.size(); ++i) {
+        draw_points(svg, x, y, data.series[i].points, colour_of(i));
+        any = any || !data.series[i].points.empty();
+    }
+    if (data.series.size() > 1) draw_legend(svg, f, data.series);
+    if (!any)
         svg += text(f.place((f.left() + f.right()) / 2, (f.top() + f.bottom()) / 2, "middle", "no usable samples",
                             plot_width));
     svg += "</svg>\n";

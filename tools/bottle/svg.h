@@ -20,13 +20,19 @@ struct PlotPoint {
     std::int64_t index;
 };
 
+// The points of one bottle, drawn in a colour of its own.
+struct Series {
+    std::string name;  // in the legend, drawn when there are several
+    std::vector<PlotPoint> points;
+};
+
 struct PlotData {
-    std::string title;                // the title's first words: a name for the series
+    std::string title;                // the title's first words: a name for what is drawn
     std::string ylabel;               // along the value axis (units); empty for none
     double first_time, last_time;     // of the first and the last sample plotted
-    double step;                      // seconds between samples
+    double step;                      // seconds between samples (the least, of several series)
     std::int64_t count;               // samples plotted
-    std::vector<PlotPoint> points;
+    std::vector<Series> series;       // the first drawn first, the others over it
 };
 
 // A line of text as the picture shows it: where its anchor lies and the
