@@ -247,6 +247,21 @@ void refuse_input(const std::vector<InputFile> &inputs, const FileId &id, const 
             throw Failure("cannot write " + output + ": it is " + in.name + ", which this command reads");
 }
 
+void refuse_output_among(const std::vector<std::string> &names, int fd) {
+    const auto out = input_file(fd, "standard output");
+    if (!out) return;
+    std::vector<InputFile> inputs;
+    for (const std::string &name : names)
+        if (auto in = input_file(name)) inputs.push_back(*in);
+    refuse_input(inputs, out->id, out->name);
+}
+
+void fail_for_unreadable(std::size_t unreadable, std::size_t files) {
+    if (unreadable > 0)
+        throw Failure("files that are not readable bottles: " + std::to_string(unreadable) + " of " +
+                      std::to_string(files));
+}
+
 OutputTarget::OutputTarget(const std::string &name, const std::vector<InputFile> &inputs, Rules rules)
     : shown_(name == "-" ? "standard output" : name), rules_(rules) {
     if (name == "-") {

@@ -135,6 +135,14 @@ std::optional<InputFile> input_file(int fd, const std::string &name);
 // what the command reads.
 void refuse_input(const std::vector<InputFile> &inputs, const FileId &id, const std::string &output);
 
+// A Failure when the descriptor `fd`, standard output, leads to one of the
+// files named: writing it would destroy what the command reads.
+void refuse_output_among(const std::vector<std::string> &names, int fd);
+
+// After each file that is not a readable bottle has been reported: a
+// Failure that counts them, when there are any.
+void fail_for_unreadable(std::size_t unreadable, std::size_t files);
+
 // Where a command writes a file it makes.
 //  - "-" is standard output, written directly.
 //  - A symbolic link is followed: the file it names gets the content and

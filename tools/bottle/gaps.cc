@@ -78,21 +78,14 @@ int run_gaps(const std::vector<std::string> &words) {
     const std::int64_t least = args.has("min") ? read_count("min", *args.value("min"), 1, INT64_MAX) : 1;
     need_standard_stream(STDOUT_FILENO);
     const StdoutToStderr route;  // standard output carries the CSV alone
-    if (const auto out = input_file(route.data_fd(), "standard output")) {
-        std::vector<InputFile> inputs;
-        for (const std::string &f : files)
-            if (auto in = input_file(f)) inputs.push_back(*in);
-        refuse_input(inputs, out->id, out->name);
-    }
+    refuse_output_among(files, route.data_fd());
     OutputBuffer out(route.data_fd(), "standard output");
     out.append("file,start,end,samples\n");
     std::size_t unreadable = 0;
     for (const std::string &f : files)
         if (!write_gaps(f, least, out)) ++unreadable;
     out.flush();
-    if (unreadable > 0)
-        throw Failure("files that are not readable bottles: " + std::to_string(unreadable) + " of " +
-                      std::to_string(files.size()));
+    fail_for_unreadable(unreadable, files.size());
     return 0;
 }
 

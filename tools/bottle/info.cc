@@ -224,22 +224,6 @@ std::string csv_line(const std::string &name, bool with_stats, bool &readable) {
     return text + "\n";
 }
 
-// Files that are not bottles have been reported: a Failure that counts them.
-void fail_for_unreadable(std::size_t unreadable, std::size_t files) {
-    if (unreadable > 0)
-        throw Failure("files that are not readable bottles: " + std::to_string(unreadable) + " of " +
-                      std::to_string(files));
-}
-
-void refuse_output_among(const std::vector<std::string> &files, int fd) {
-    if (const auto out = input_file(fd, "standard output")) {
-        std::vector<InputFile> inputs;
-        for (const std::string &f : files)
-            if (auto in = input_file(f)) inputs.push_back(*in);
-        refuse_input(inputs, out->id, out->name);
-    }
-}
-
 // The CSV lines alone on standard output; the library's messages go to
 // standard error.
 int write_csv(const std::vector<std::string> &files, bool with_stats) {
