@@ -206,6 +206,7 @@ int run_plot(const std::vector<std::string> &words) {
     OutputTarget target(*out, inputs, {});
     const StdoutToStderr route;  // the library's messages are errors here
     std::vector<Plotted> plotted;
+    plotted.reserve(files.size());
     for (const std::string &file : files) plotted.push_back(decimate_file(file, range, width));
 
     const std::string default_title = files.size() == 1 ? files[0] : std::to_string(files.size()) + " bottles";
@@ -220,6 +221,7 @@ int run_plot(const std::vector<std::string> &words) {
         data.first_time = plotted[0].first_time();
         data.last_time = plotted[0].last_time();
     }
+    data.series.reserve(plotted.size());
     for (Plotted &p : plotted) data.series.push_back({p.name, std::move(p.points)});
     const PlotFrame frame(width, height, data);
     for (std::size_t i = 0; i < plotted.size(); ++i) {
