@@ -1,4 +1,4 @@
-// bottle: look at, dump, import and plot bottle files from the shell.
+// bottle: look at, dump, import, plot, cut, join and check bottle files from the shell.
 
 #include <algorithm>
 #include <array>
