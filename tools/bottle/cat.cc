@@ -158,8 +158,8 @@ class Joiner {
     static constexpr std::int64_t kPerBlock = kCopyBytes / static_cast<std::int64_t>(sizeof(U));
 
 public:
-    Joiner(const std::vector<Piece> &pieces, bottle_hdr *out, Overlap overlap)
-        : pieces_(pieces), out_(out), slot_(zulu::format::unusable_slot(bot_type(out), bot_usym(out))),
+    Joiner(const std::vector<Piece> &pieces, bottle_hdr *out, const OutputTarget &target, Overlap overlap)
+        : pieces_(pieces), out_(out), target_(target), slot_(zulu::format::unusable_slot(bot_type(out), bot_usym(out))),
           merger_(slot_.bytes.data(), overlap), block_(static_cast<std::size_t>(kCopyBytes)),
           scratch_(block_.size()) {}
 
@@ -200,6 +200,7 @@ private:
                           " (in " + conflicting->bottle->name() +
                           "); --overlap first or --overlap last says which input wins");
         zulu::core::write_at(out_, b, n, block_.data());
+        target_.start_writeback();
     }
 
     // Whether one input holds every sample of the block and no other input
@@ -227,6 +228,7 @@ private:
 
     const std::vector<Piece> &pieces_;
     bottle_hdr *out_;
+    const OutputTarget &target_;
     zulu::format::Slot slot_;
     Merger<U> merger_;
     std::vector<unsigned char> block_, scratch_;
@@ -265,7 +267,7 @@ int run_cat(const std::vector<std::string> &words) {
                       type_name(bot_type(ref)) + " holds at most " + std::to_string(most));
     NewBottle joined(target.temp_path(), out, bot_beg(ref), bot_ivl(ref), bot_type(ref));
     joined.set_unusable(bot_usym(ref));
-    with_sample_bits(bot_type(ref), [&](auto tag) { Joiner<decltype(tag)>(pieces, joined.get(), overlap).write(total); });
+    with_sample_bits(bot_type(ref), [&](auto tag) { Joiner<decltype(tag)>(pieces, joined.get(), target, overlap).write(total); });
     joined.finish();
     target.commit();
     return 0;

@@ -32,8 +32,10 @@ const char kHelp[] =
     "messages go to standard error.\n";
 
 // Copies samples [first, end) of `in` to `out` from index 0 on, bytes as
-// stored, a block at a time.
-void copy_samples(const ViewedBottle &in, std::int64_t first, std::int64_t end, bottle_hdr *out) {
+// stored, a block at a time, each sent on to the disk of `target` as it is
+// written.
+void copy_samples(const ViewedBottle &in, std::int64_t first, std::int64_t end, bottle_hdr *out,
+                  const OutputTarget &target) {
     const std::int64_t width = zulu::format::width_of(bot_type(in.get())), per_block = kCopyBytes / width;
     std::vector<unsigned char> block(static_cast<std::size_t>(kCopyBytes));
     for (std::int64_t i = first; i < end;) {
@@ -41,6 +43,7 @@ void copy_samples(const ViewedBottle &in, std::int64_t first, std::int64_t end, 
         zulu::core::read_at(in.get(), i, n, block.data());
         in.check_reads();
         zulu::core::write_at(out, i - first, n, block.data());
+        target.start_writeback();
         i += n;
     }
 }
@@ -63,7 +66,7 @@ int run_cut(const std::vector<std::string> &words) {
     const auto [first, end] = timeline_of(h).select(range.from, below);
     NewBottle piece(target.temp_path(), out, zulu::core::time_of(h, first), bot_ivl(h), bot_type(h));
     piece.set_unusable(bot_usym(h));
-    copy_samples(bottle, first, end, piece.get());
+    copy_samples(bottle, first, end, piece.get(), target);
     piece.finish();
     target.commit();
     return 0;

@@ -339,6 +339,10 @@ void OutputTarget::commit() {
     sync_directory(directory_of(target_));
 }
 
+void OutputTarget::start_writeback() const {
+    if (!temp_.empty() && fd_ >= 0) sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);  // a hint: failures show in commit
+}
+
 std::string system_error() { return std::strerror(errno); }
 
 }  // namespace bottletool

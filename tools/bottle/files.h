@@ -177,6 +177,11 @@ public:
     // Closes the descriptor (a failure is a Failure); a temporary file is
     // first flushed to disk and then renamed onto the target.
     void commit();
+    // Starts writing what the temporary file holds so far to the disk,
+    // without waiting, so that the flush in commit has less left to wait
+    // for; for long outputs, written block by block.  Nothing for direct
+    // output.
+    void start_writeback() const;
 
 private:
     void open_direct(const std::string &path, const std::vector<InputFile> &inputs);
