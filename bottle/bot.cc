@@ -114,14 +114,9 @@ void bwrite(bottle_hdr *b, double t, int count, const void *buf) {
 
 int bshow(bottle_hdr *b) {
     if (!b) return 0;
-    // Empty to start with: dtoa writes nothing for a layout it lacks.
-    char first[40] = "";
-    char last[40] = "";
-    dtoa(b->beg, first);
-    dtoa(bot_end(b), last);
-    const char *name = valid_type(b->type) ? zulu::format::kTypes[static_cast<std::size_t>(b->type)].name : "?";
-    return std::printf(" %s -> %s  sec: %.0f  %s: %ld\n", first, last, static_cast<double>(b->ivl), name,
-                       static_cast<long>(b->nsam));
+    char line[160];
+    zulu::core::show_line(b, line, sizeof line);
+    return std::printf("%s", line);
 }
 
 double bot_beg(bottle_hdr *b) { return b ? b->beg : 0; }
@@ -130,10 +125,7 @@ int bot_nsam(bottle_hdr *b) { return b ? b->nsam : 0; }
 int bot_type(bottle_hdr *b) { return b ? b->type : 0; }
 int bot_usym(bottle_hdr *b) { return b ? b->usym : 0; }
 
-double bot_end(bottle_hdr *b) {
-    if (!b) return 0;
-    return b->beg + (static_cast<double>(b->nsam) - 1) * static_cast<double>(b->ivl);
-}
+double bot_end(bottle_hdr *b) { return b ? zulu::core::end_time(b) : 0; }
 
 int bsamnum(bottle_hdr *b, double t) {
     if (!b) return 0;

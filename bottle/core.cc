@@ -22,6 +22,7 @@
 
 #include <fcntl.h>
 
+#include "date.h"
 #include "pagestate.h"
 #include "sysio.h"
 
@@ -409,6 +410,19 @@ WriteResult write_at(bottle_hdr *b, std::int64_t s, std::int64_t count, const vo
     // e > nsam only when the window stores, and then e is addressable.
     b->nsam = static_cast<std::int32_t>(std::max(nsam, e));
     return WriteResult::kDone;
+}
+
+double end_time(const bottle_hdr *b) { return b->beg + (static_cast<double>(b->nsam) - 1) * static_cast<double>(b->ivl); }
+
+void show_line(const bottle_hdr *b, char *line, std::size_t n) {
+    // Empty to start with: dtoa writes nothing for a layout it lacks.
+    char first[40] = "";
+    char last[40] = "";
+    dtoa(b->beg, first);
+    dtoa(end_time(b), last);
+    const char *name = format::valid_type(b->type) ? format::kTypes[static_cast<std::size_t>(b->type)].name : "?";
+    std::snprintf(line, n, " %s -> %s  sec: %.0f  %s: %ld\n", first, last, static_cast<double>(b->ivl), name,
+                  static_cast<long>(b->nsam));
 }
 
 // --- Error state, flush and close ---------------------------------------

@@ -126,6 +126,14 @@ std::optional<std::int64_t> index_of(const bottle_hdr *b, double t);
 // The time of sample i: beg + i * ivl (an interval of 0 counting as 1).
 double time_of(const bottle_hdr *b, std::int64_t i);
 
+// The time of the last sample, beg + (nsam - 1) * ivl (bot_end).
+double end_time(const bottle_hdr *b);
+
+// The line bshow prints (" FIRST -> LAST  sec: IVL  TYPE: COUNT\n", the
+// times as dtoa writes them), written into line (n bytes at most, the NUL
+// included).
+void show_line(const bottle_hdr *b, char *line, std::size_t n);
+
 // Samples of the open bottle that its reads can reach: nsam, within the
 // largest file.
 std::int64_t stored_samples(const bottle_hdr *b);
