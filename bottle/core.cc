@@ -382,11 +382,17 @@ void read_at(bottle_hdr *b, std::int64_t s, std::int64_t count, void *out) {
     if (e > stored) fill_unusable(b, slots, s, std::max(stored, s), e);
 }
 
+bool placeable(const bottle_hdr *b, std::int64_t s, std::int64_t count) {
+    const std::int64_t e = s + count;
+    const bool pads = std::max<std::int32_t>(b->nsam, 0) < s, stores = e > 0;
+    return !(pads || stores) || std::max(s, e) <= addressable_samples(b);
+}
+
 WriteResult write_at(bottle_hdr *b, std::int64_t s, std::int64_t count, const void *in) {
     const std::int64_t e = s + count;
     const std::int64_t nsam = std::max<std::int32_t>(b->nsam, 0);
     const bool pads = nsam < s, stores = e > 0;
-    if ((pads || stores) && std::max(s, e) > addressable_samples(b)) return WriteResult::kPastLargestFile;
+    if (!placeable(b, s, count)) return WriteResult::kPastLargestFile;
     if (stores && count > 0 && !in) return WriteResult::kNoSamples;
     const int w = width_of(b->type);
     const bool direct = state_of(b)->direct;

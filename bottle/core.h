@@ -149,6 +149,10 @@ enum class WriteResult {
     kNoSamples,       // samples to store but no buffer; nothing written
 };
 
+// Whether write_at places the window rather than refusing it as reaching,
+// with its padding, past the largest file.
+bool placeable(const bottle_hdr *b, std::int64_t first, std::int64_t count);
+
 // Stores `count` slots from index `first` on, padding any gap after the
 // last stored sample with the unusable value; slots of negative index are
 // dropped.  Raises the sample count to the end of the window.

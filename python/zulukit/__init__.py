@@ -189,9 +189,7 @@ class Bottle:
         if array.ndim != 1:
             array = array.reshape(-1)
         if array.dtype == self._dtype and mask is None:
-            if self._dtype.kind == "f" and _np.isnan(array).any():
-                array = _np.where(_np.isnan(array), self._unusable, array)
-            return _np.ascontiguousarray(array)
+            return _np.ascontiguousarray(array)  # NaN is stored as the unusable value
         if array.dtype.kind not in "biuf":
             try:
                 array = array.astype(_np.float64)

@@ -1,0 +1,71 @@
+"""Times zulukit beside what numpy and the standard library do with the
+same data, side by side in one run, and prints a table of ratios.
+
+    PYTHONPATH=build/default/python /usr/bin/python3 bench/python/bench_zulukit.py [SAMPLES]
+
+SAMPLES (default 5e7) float samples go into a scratch bottle; each figure
+is the least of five runs.
+"""
+
+import datetime
+import os
+import sys
+import tempfile
+import time
+
+import numpy as np
+
+import zulukit
+
+
+def least(fn, runs=5):
+    best = float("inf")
+    for _ in range(runs):
+        start = time.perf_counter()
+        fn()
+        best = min(best, time.perf_counter() - start)
+    return best
+
+
+def main():
+    n = int(float(sys.argv[1])) if len(sys.argv) > 1 else 50_000_000
+    rows = []
+    with tempfile.TemporaryDirectory() as work:
+        path, raw = os.path.join(work, "b.bot"), os.path.join(work, "raw")
+        values = np.random.default_rng(1).standard_normal(n).astype(np.float32)
+        with_nan = values.copy()
+        with_nan[::1000] = np.nan
+
+        def write(array):
+            with zulukit.create(path, 0.0, 1.0, "float", overwrite=True) as b:
+                b.write(0.0, array)
+
+        tofile = least(lambda: values.tofile(raw))
+        rows.append(("write()", least(lambda: write(values)), "ndarray.tofile", tofile, 1.5))
+        rows.append(("write(), every 1000th NaN", least(lambda: write(with_nan)), "ndarray.tofile", tofile, "-"))
+        with zulukit.open(path) as b:
+            reference = least(lambda: np.fromfile(path, dtype="<f4", offset=40))
+            rows.append(("read()", least(b.read), "numpy.fromfile", reference, 1.5))
+            rows.append(("read(masked=True)", least(lambda: b.read(masked=True)), "numpy.fromfile", reference, 3))
+
+    m = 1_000_000
+    times = np.linspace(-2e9, 4e9, m)
+    epoch = datetime.datetime(1970, 1, 1)
+    stamps = [t.item() for t in times]
+    rows.append(("dtov(10^6)", least(lambda: zulukit.dtov(times), 3), "datetime loop",
+                 least(lambda: [(epoch + datetime.timedelta(seconds=t)).timetuple() for t in stamps], 3), 0.1))
+    texts = zulukit.dtoa(times, 2)
+    rows.append(("atod(10^6)", least(lambda: zulukit.atod(texts), 3), "datetime loop",
+                 least(lambda: [(datetime.datetime.strptime(s, "%y%m%d%H%M%S") - epoch).total_seconds()
+                                for s in texts], 3), 0.1))
+
+    print(f"{n} float samples ({4 * n + 40} bytes); least of several runs\n")
+    print("| zulukit | s | against | s | ratio | target |")
+    print("|---|---|---|---|---|---|")
+    for name, ours, other, theirs, target in rows:
+        limit = f"<= {target}" if target != "-" else ""
+        print(f"| {name} | {ours:.3f} | {other} | {theirs:.3f} | {ours / theirs:.2f} | {limit} |")
+
+
+if __name__ == "__main__":
+    main()
