@@ -136,7 +136,7 @@ public:
     double time(std::int64_t i) const { return core::time_of(live(), i); }
 
     // Fills `out` (contiguous, of the bottle's sample width) from index first.
-    void read_into(py::buffer out, std::int64_t first) {
+    void read_into(const py::buffer &out, std::int64_t first) {
         const py::buffer_info info = out.request(true);
         const std::int64_t n = checked_slots(info);
         bottle_hdr *b = live();
@@ -151,7 +151,7 @@ public:
     // first, NaN as the unusable value.  The samples go through a staging
     // block that lies in memory as they will in the file (the header puts
     // sample 0 at byte 40): the kernel copies aligned runs much faster.
-    void write_from(py::buffer in, std::int64_t first) {
+    void write_from(const py::buffer &in, std::int64_t first) {
         const py::buffer_info info = in.request();
         const std::int64_t n = checked_slots(info);
         bottle_hdr *b = live();
