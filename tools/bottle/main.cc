@@ -1,4 +1,4 @@
-// bottle: look at, dump, import, plot, cut, join and check bottle files from the shell.
+// bottle: look at, dump, import, plot, cut, join, check and export bottle files from the shell.
 
 #include <algorithm>
 #include <array>
@@ -24,7 +24,7 @@ namespace {
 using bottletool::Subcommand;
 
 constexpr std::array kSubcommands{&bottletool::kInfo, &bottletool::kDump, &bottletool::kImport, &bottletool::kPlot,
-                                  &bottletool::kCut,  &bottletool::kCat,  &bottletool::kGaps};
+                                  &bottletool::kCut,  &bottletool::kCat,  &bottletool::kGaps, &bottletool::kExport};
 
 void print_usage(std::FILE *to) {
     std::fputs("usage: bottle COMMAND [ARGS...]\n"

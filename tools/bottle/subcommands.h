@@ -23,5 +23,6 @@ extern const Subcommand kPlot;
 extern const Subcommand kCut;
 extern const Subcommand kCat;
 extern const Subcommand kGaps;
+extern const Subcommand kExport;
 
 }  // namespace bottletool
