@@ -198,9 +198,11 @@ Variables define(const Dataset &nc, const ViewedBottle &bottle, const ExportOpti
     return v;
 }
 
-// Writes the samples of the bottle and their times, a block at a time.
+// Writes the samples of the bottle and their times, a block at a time,
+// each sent on to the disk of `target` (the file the dataset is written
+// to) as it is written.
 template <class T>
-void write_samples(const Dataset &nc, const ViewedBottle &bottle, const Variables &v) {
+void write_samples(const Dataset &nc, const ViewedBottle &bottle, const Variables &v, const OutputTarget &target) {
     const Timeline line = timeline_of(bottle.get());
     std::vector<double> times(static_cast<std::size_t>(kBlock));
     read_samples<T>(bottle, 0, line.count, [&](std::int64_t index, const T *values, std::size_t n) {
@@ -208,6 +210,7 @@ void write_samples(const Dataset &nc, const ViewedBottle &bottle, const Variable
         const auto start = static_cast<std::size_t>(index);
         nc.check(nc_put_vara(nc.id(), v.values, &start, &n, values));
         nc.check(nc_put_vara(nc.id(), v.time, &start, &n, times.data()));
+        target.start_writeback();
     });
 }
 
@@ -215,7 +218,7 @@ void write_netcdf(const ViewedBottle &bottle, const OutputTarget &target, const 
     Dataset nc(target.temp_path(), target.name());
     with_sample_type(bot_type(bottle.get()), [&](auto tag) {
         using T = decltype(tag);
-        write_samples<T>(nc, bottle, define<T>(nc, bottle, o));
+        write_samples<T>(nc, bottle, define<T>(nc, bottle, o), target);
     });
     nc.close();
 }
