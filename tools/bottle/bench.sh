@@ -6,6 +6,7 @@
 #   tools/bottle/bench.sh [PATH-TO-BOTTLE]     (default build/default/tools/bottle/bottle)
 #   BENCH_SAMPLES=1000000 tools/bottle/bench.sh
 set -euo pipefail
+. "$(dirname "$0")/bench_common.sh"
 
 bottle=${1:-build/default/tools/bottle/bottle}
 samples=${BENCH_SAMPLES:-10000000}
@@ -13,27 +14,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 data=$work/bench.bot
 
-# A slow wave with noise, written with six significant digits, as an
-# instrument would give; every 100000th sample is unusable.
-awk -v n="$samples" 'BEGIN {
-  srand(1)
-  for (i = 0; i < n; i++)
-    if (i % 100000 == 99999) print ""; else printf "%.6g\n", 20 + 10 * sin(i / 5000) + rand()
-}' | "$bottle" import "$data" --type float --begin 2015-06-23 --interval 0.01
-
-now() { date +%s.%N; }
-
-# Prints the fastest wall-clock time, in seconds, of three runs of "$@".
-fastest() {
-  local best="" start end
-  for _ in 1 2 3; do
-    start=$(now)
-    "$@"
-    end=$(now)
-    best=$(awk -v s="$start" -v e="$end" -v b="$best" 'BEGIN { t = e - s; print (b == "" || t < b) ? t : b }')
-  done
-  echo "$best"
-}
+wave "$samples" | "$bottle" import "$data" --type float --begin 2015-06-23 --interval 0.01
 
 dump_iso() { "$bottle" dump "$data" >/dev/null; }
 dump_epoch() { "$bottle" dump "$data" --epoch >/dev/null; }
@@ -45,6 +26,6 @@ report() {
 }
 
 echo "bottle of $samples float samples, $(stat -c %s "$data") bytes"
-report "dump to /dev/null (ISO times)" "$(fastest dump_iso)"
-report "dump --epoch to /dev/null" "$(fastest dump_epoch)"
-report "plot -o bench.svg (1000 x 400)" "$(fastest plot)"
+report "dump to /dev/null (ISO times)" "$(fastest 3 dump_iso)"
+report "dump --epoch to /dev/null" "$(fastest 3 dump_epoch)"
+report "plot -o bench.svg (1000 x 400)" "$(fastest 3 plot)"
