@@ -238,23 +238,35 @@ namespace {
 const char *shown_name(const char *name) { return name ? name : "(null)"; }
 }  // namespace
 
-void print_open_failure(const char *name, const Opened &opened) {
+void open_failure_line(const char *name, const Opened &opened, char *line, std::size_t n) {
+    if (n == 0) return;
+    line[0] = '\0';
     switch (opened.error) {
     case OpenError::kNone:
         break;
     case OpenError::kCannotOpen:
-        std::printf("bopen:  can't open file %s\n", shown_name(name));
+        std::snprintf(line, n, "bopen:  can't open file %s\n", shown_name(name));
         break;
     case OpenError::kNoMemory:
-        std::puts("bopen:  can't malloc space for struct");
+        std::snprintf(line, n, "bopen:  can't malloc space for struct\n");
         break;
     case OpenError::kNoBuffer:
-        std::puts("bopen:  can't get buffer ptr from openb");
+        std::snprintf(line, n, "bopen:  can't get buffer ptr from openb\n");
         break;
     case OpenError::kNotBottle:
-        std::printf("bopen:  %s is not a legal bottle\n", shown_name(name));
+        std::snprintf(line, n, "bopen:  %s is not a legal bottle\n", shown_name(name));
         break;
     }
+}
+
+void print_open_failure(const char *name, const Opened &opened) {
+    // As long as the name, the line is printed whole, however long the name.
+    const std::size_t n = std::strlen(shown_name(name)) + 64;
+    char *line = static_cast<char *>(std::malloc(n));
+    if (!line) return;
+    open_failure_line(name, opened, line, n);
+    std::fputs(line, stdout);
+    std::free(line);
 }
 
 void describe_problem(const Opened &opened, char *text, std::size_t n) {

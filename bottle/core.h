@@ -66,8 +66,16 @@ struct Opened {
 
 Opened open(const char *name, const OpenOptions &options);
 
-// Prints the line bopen prints for a failed open, on standard output.
+// The line bopen prints for a failed open ("bopen:  ...\n"), written into
+// line (n bytes at most, the NUL included), and printed on standard output.
+void open_failure_line(const char *name, const Opened &opened, char *line, std::size_t n);
 void print_open_failure(const char *name, const Opened &opened);
+inline std::string open_failure_line(const char *name, const Opened &opened) {
+    std::string line(std::char_traits<char>::length(name ? name : "") + 64, '\0');
+    open_failure_line(name, opened, line.data(), line.size());
+    line.resize(std::char_traits<char>::length(line.c_str()));
+    return line;
+}
 
 // A sentence on what is wrong with a header that was refused, such as
 // "the magic number is 12, not 349", written into text (n bytes at most,

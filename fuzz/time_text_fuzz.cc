@@ -19,8 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::int64_t width = 200 + data[0] * 40, height = 120 + data[1] * 20;
     const std::string text(reinterpret_cast<const char *>(data + 2), size - 2);
 
-    bottletool::TimeProblem problem;
-    const auto t = bottletool::parse_time(text, &problem);
+    zulu::timetext::TimeProblem problem;
+    const auto t = zulu::timetext::parse_time(text, &problem);
     if (t ? !std::isfinite(*t) : problem.what.empty()) std::abort();
 
     const double at = t ? *t : 0;

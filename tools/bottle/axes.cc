@@ -10,6 +10,8 @@
 #include "timetext.h"
 
 namespace bottletool {
+
+using namespace zulu::timetext;
 namespace {
 
 // Most ticks any axis gets, whatever it asks for.

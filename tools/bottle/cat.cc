@@ -99,7 +99,7 @@ std::vector<Piece> place_inputs(const std::vector<std::string> &names) {
     for (const std::string &name : names) {
         Piece p;
         p.bottle = std::make_unique<ViewedBottle>(name);
-        if (!*p.bottle) throw Failure(p.bottle->problem());
+        p.bottle->require();
         const ViewedBottle &ref = pieces.empty() ? *p.bottle : *pieces.front().bottle;
         check_joinable(*p.bottle, ref);
         p.offset = grid_offset(*p.bottle, ref);

@@ -5,6 +5,8 @@
 #include <charconv>
 #include <cstdio>
 
+#include <unistd.h>
+
 namespace bottletool {
 namespace {
 
@@ -17,11 +19,6 @@ const OptionSpec *find_alias(const std::vector<OptionSpec> &options, char alias)
     auto it = std::find_if(options.begin(), options.end(), [&](const OptionSpec &s) { return s.alias == alias; });
     return it == options.end() ? nullptr : &*it;
 }
-
-// Standard descriptors 0 to 2 that were closed at start.
-std::array<bool, 3> closed_at_start{};
-
-constexpr std::array<const char *, 3> kStandardNames{"standard input", "standard output", "standard error"};
 
 }  // namespace
 
@@ -92,31 +89,41 @@ std::int64_t read_count(std::string_view option, std::string_view text, std::int
     return n;
 }
 
-void note_closed_at_start(int fd) {
-    if (fd >= 0 && fd < 3) closed_at_start[static_cast<std::size_t>(fd)] = true;
-}
-
-void need_standard_stream(int fd) {
-    if (fd >= 0 && fd < 3 && closed_at_start[static_cast<std::size_t>(fd)])
-        throw Failure(std::string(kStandardNames[static_cast<std::size_t>(fd)]) + " is closed");
-}
-
-std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
-
-std::string csv_field(std::string_view text) {
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
-    std::string field = "\"";
-    for (char c : text) {
-        if (c == '"') field += '"';
-        field += c;
-    }
-    return field + '"';
-}
-
 void report(std::string_view command, std::string_view message) {
     std::fflush(stdout);
     std::fprintf(stderr, "bottle%s%.*s: %.*s\n", command.empty() ? "" : " ", static_cast<int>(command.size()),
                  command.data(), static_cast<int>(message.size()), message.data());
+}
+
+double read_time(std::string_view option, std::string_view text) {
+    TimeProblem p;
+    if (auto t = parse_time(text, &p)) return *t;
+    std::string message = "--" + std::string(option) + ": " + quoted(text) + " is not a time: " + p.what;
+    if (p.form) message += std::string("; ") + kTimeForms;
+    throw UsageError(message);
+}
+
+TimeRange read_time_range(const Args &args) {
+    TimeRange range;
+    const auto from = args.value("from"), to = args.value("to");
+    if (from) range.from = read_time("from", *from);
+    if (to) range.to = read_time("to", *to);
+    if (range.from && range.to && *range.from > *range.to)
+        throw UsageError("--from " + *from + " is later than --to " + *to);
+    return range;
+}
+
+StdoutToStderr::StdoutToStderr() {
+    std::fflush(stdout);
+    saved_ = dup(STDOUT_FILENO);
+    if (saved_ < 0) throw Failure("standard output is not open: " + system_error());
+    dup2(STDERR_FILENO, STDOUT_FILENO);
+}
+
+StdoutToStderr::~StdoutToStderr() {
+    std::fflush(stdout);
+    dup2(saved_, STDOUT_FILENO);
+    close(saved_);
 }
 
 }  // namespace bottletool

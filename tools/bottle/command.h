@@ -10,23 +10,20 @@
 #include <string_view>
 #include <vector>
 
+#include "failure.h"
+#include "files.h"
+#include "timetext.h"
+
 namespace bottletool {
 
-// Exit statuses: a failure of the work itself (a file that cannot be read
-// or written, bad input data) and a command line that cannot be used.
-inline constexpr int kFailed = 1;
-inline constexpr int kUsage = 2;
+using namespace zulu::archive;
+using namespace zulu::timetext;
 
-// Ends the running subcommand; main prints "bottle CMD: what()" on
-// standard error and exits with `status`.
-class Failure : public std::runtime_error {
-public:
-    explicit Failure(const std::string &what, int status = kFailed) : std::runtime_error(what), status_(status) {}
-    int status() const { return status_; }
-
-private:
-    int status_;
-};
+using zulu::archive::Failure;
+using zulu::archive::kFailed;
+using zulu::archive::kUsage;
+using zulu::archive::quoted;
+using zulu::archive::csv_field;
 
 // A command line the subcommand cannot use; main adds a pointer to --help.
 class UsageError : public Failure {
@@ -68,23 +65,37 @@ bool wants_help(const std::vector<std::string> &words);
 // naming the option otherwise.
 std::int64_t read_count(std::string_view option, std::string_view text, std::int64_t min, std::int64_t max);
 
-// Standard input, output and error closed when the program started are
-// held open on /dev/null by main, which notes them here.  A command that
-// needs one of them calls need_standard_stream before it touches any file:
-// a Failure when that stream was closed.
-void note_closed_at_start(int fd);
-void need_standard_stream(int fd);
-
-// Text in double quotes, for messages.
-std::string quoted(std::string_view text);
-
-// Text as one CSV field: as it is, or in double quotes (inner ones
-// doubled) when it holds a comma, a double quote or a line break.
-std::string csv_field(std::string_view text);
-
 // Standard output and standard error carry the library's printed messages
 // and the program's own: flush standard output before writing a message so
 // the two streams keep their order on a shared terminal.
 void report(std::string_view command, std::string_view message);
+
+// parse_time, or a usage error naming the option and what is wrong (with
+// the accepted forms when the text is in none of them).
+double read_time(std::string_view option, std::string_view text);
+
+// The times of --from and --to, each where given; a usage error when
+// --from is later than --to.
+struct TimeRange {
+    std::optional<double> from, to;
+};
+TimeRange read_time_range(const Args &args);
+
+// Sends what the program prints on standard output (the library's
+// messages and traces included) to standard error from construction on,
+// and keeps the original standard output as data_fd() for the command's
+// own output.  Restored on destruction.
+class StdoutToStderr {
+public:
+    StdoutToStderr();
+    ~StdoutToStderr();
+    StdoutToStderr(const StdoutToStderr &) = delete;
+    StdoutToStderr &operator=(const StdoutToStderr &) = delete;
+
+    int data_fd() const { return saved_; }
+
+private:
+    int saved_;
+};
 
 }  // namespace bottletool

@@ -58,7 +58,7 @@ int run_cut(const std::vector<std::string> &words) {
     const StdoutToStderr route;  // the library's messages are errors here
     OutputTarget target(out, inputs, {args.has("force"), false, 0664});
     const ViewedBottle bottle(in);
-    if (!bottle) throw Failure(bottle.problem());
+    bottle.require();
     bottle_hdr *h = bottle.get();
     // Times up to and including --to: below the next double above it.
     std::optional<double> below;

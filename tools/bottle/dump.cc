@@ -87,7 +87,7 @@ int run_dump(const std::vector<std::string> &words) {
     if (const auto in = input_file(file), out = input_file(route.data_fd(), "standard output"); in && out)
         refuse_input({*in}, out->id, out->name);
     const ViewedBottle bottle(file);
-    if (!bottle) throw Failure(bottle.problem());
+    bottle.require();
     bottle_hdr *h = bottle.get();
     const auto selected = timeline_of(h).select(o.from, o.to);
     const std::int64_t first = selected.first;

@@ -229,7 +229,7 @@ void export_bottle(const std::string &file, const std::string &out, const std::v
     // target, never the target itself, so only a regular file will do.
     OutputTarget target(out, inputs, {.direct = false});
     const ViewedBottle bottle(file);
-    if (!bottle) throw Failure(bottle.problem());
+    bottle.require();
     write_netcdf(bottle, target, o);
     target.commit();
 }

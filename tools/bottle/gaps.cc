@@ -58,6 +58,7 @@ void find_gaps(const ViewedBottle &bottle, std::int64_t least, Fn &&gap) {
 bool write_gaps(const std::string &name, std::int64_t least, OutputBuffer &out) {
     const ViewedBottle bottle(name);
     if (!bottle) {
+        std::fputs(bottle.library_line().c_str(), stdout);
         if (!bottle.problem().empty()) report("gaps", bottle.problem());
         return false;
     }

@@ -178,6 +178,7 @@ bool describe(const std::string &name, bool with_stats) {
     std::printf("%s:\n", name.c_str());
     const ViewedBottle bottle(name);
     if (!bottle) {
+        std::fputs(bottle.library_line().c_str(), stdout);
         if (!bottle.problem().empty()) std::printf("%s\n", bottle.problem().c_str());
         return false;
     }
@@ -207,6 +208,7 @@ std::string csv_line(const std::string &name, bool with_stats, bool &readable) {
     const ViewedBottle bottle(name);
     readable = bool(bottle);
     if (!bottle) {
+        std::fputs(bottle.library_line().c_str(), stdout);
         if (!bottle.problem().empty()) report("info", bottle.problem());
         return csv_field(name) + ",,,,,,,,,\n";
     }

@@ -67,7 +67,10 @@ int run(const Subcommand &sub, const std::vector<std::string> &words) {
         std::fprintf(stderr, "Run \"bottle %s --help\" for its usage.\n", sub.name);
         return e.status();
     } catch (const bottletool::Failure &e) {
-        // An empty message: the library has already said what went wrong.
+        // The C interface's own line comes first, where it has one; an empty
+        // message: that line has said what went wrong.
+        std::fflush(stdout);
+        std::fputs(e.library_line().c_str(), stderr);
         if (*e.what() != '\0') bottletool::report(sub.name, e.what());
         return e.status();
     } catch (const std::exception &e) {

@@ -158,7 +158,7 @@ struct Plotted {
 
 Plotted decimate_file(const std::string &file, const TimeRange &range, std::int64_t columns) {
     const ViewedBottle bottle(file);
-    if (!bottle) throw Failure(bottle.problem());
+    bottle.require();
     bottle_hdr *h = bottle.get();
     Plotted p{file, timeline_of(h), 0, 0, {}};
     std::tie(p.first, p.end) = p.line.select(range.from, range.to);

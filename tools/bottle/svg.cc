@@ -12,6 +12,8 @@
 #include "timetext.h"
 
 namespace bottletool {
+
+using namespace zulu::timetext;
 namespace {
 
 // Pixels each tick label needs along its axis, at the least.

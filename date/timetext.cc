@@ -6,10 +6,11 @@
 #include <cstring>
 
 #include "calendar.h"
-#include "command.h"
 #include "date.h"
 
-namespace bottletool {
+namespace zulu::timetext {
+
+std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
 const char kTimeForms[] =
     "TIME is one of YY[MM[DD[hh[mm[ss]]]]], CCYYMMDDhhmmss, YYjDDD[hh[mm[ss]]] or CCYYjDDDhhmmss "
@@ -115,7 +116,7 @@ bool check_compact_date(std::string_view date, TimeProblem &p) {
     return check_month_day_form(date, 2, year, p);
 }
 
-bool read_compact(std::string_view text, double &t, TimeProblem &p) {
+bool read_compact(std::string_view text, int in_zone, double &t, TimeProblem &p) {
     const std::size_t dot = text.rfind('.');
     const std::string_view date = text.substr(0, dot);
     if (dot != std::string_view::npos) {
@@ -127,7 +128,11 @@ bool read_compact(std::string_view text, double &t, TimeProblem &p) {
         if (!p.form) p.what += " (read as " + compact_form_name(date) + ")";
         return false;
     }
+    // atod reads the process's zone: set it for the call and put it back.
+    const int saved = zone;
+    zone = in_zone;
     t = atod(std::string(text).c_str());
+    zone = saved;
     return true;
 }
 
@@ -297,7 +302,7 @@ char *write_milliseconds(char *out, std::int64_t ms) {
 
 }  // namespace
 
-std::optional<double> parse_time(std::string_view text, TimeProblem *problem) {
+std::optional<double> parse_time(std::string_view text, TimeProblem *problem, int in_zone) {
     TimeProblem unused;
     TimeProblem &p = problem ? *problem : unused;
     double t = 0;
@@ -309,29 +314,11 @@ std::optional<double> parse_time(std::string_view text, TimeProblem *problem) {
     else if (text.find('-', 1) != std::string_view::npos)
         read = IsoReader(text, p).read(t);
     else if (is_digit(text[0]))
-        read = read_compact(text, t, p);
+        read = read_compact(text, in_zone, t, p);
     else
         read = fail(p, "unknown form", true);
     if (!read) return std::nullopt;
     return t;
-}
-
-double read_time(std::string_view option, std::string_view text) {
-    TimeProblem p;
-    if (auto t = parse_time(text, &p)) return *t;
-    std::string message = "--" + std::string(option) + ": " + quoted(text) + " is not a time: " + p.what;
-    if (p.form) message += std::string("; ") + kTimeForms;
-    throw UsageError(message);
-}
-
-TimeRange read_time_range(const Args &args) {
-    TimeRange range;
-    const auto from = args.value("from"), to = args.value("to");
-    if (from) range.from = read_time("from", *from);
-    if (to) range.to = read_time("to", *to);
-    if (range.from && range.to && *range.from > *range.to)
-        throw UsageError("--from " + *from + " is later than --to " + *to);
-    return range;
 }
 
 char *IsoTimeWriter::write(char *out, double t) {
@@ -392,4 +379,4 @@ std::string iso_time(double t) {
     return std::string(text, writer.write(text, t));
 }
 
-}  // namespace bottletool
+}  // namespace zulu::timetext

@@ -8,9 +8,8 @@
 #include <string>
 #include <type_traits>
 
-#include "command.h"
 
-namespace bottletool {
+namespace zulu::archive {
 namespace {
 
 std::string_view trim(std::string_view s) {
@@ -106,4 +105,4 @@ std::string interval_fraction_text(double fraction) {
     return text;
 }
 
-}  // namespace bottletool
+}  // namespace zulu::archive

@@ -1,4 +1,4 @@
-// Samples of a bottle as the command moves them: their text forms, and
+// Samples of a bottle as the archive operations move them: their text forms, and
 // block-wise reading and writing by sample index through the bottle core,
 // in constant memory whatever the bottle's size.
 #pragma once
@@ -16,12 +16,12 @@
 #include <vector>
 
 #include "bot.h"
-#include "command.h"
+#include "failure.h"
 #include "core.h"
 #include "files.h"
 #include "format.h"
 
-namespace bottletool {
+namespace zulu::archive {
 
 using zulu::format::type_code;
 using zulu::format::unusable_as;
@@ -144,4 +144,4 @@ private:
     std::int64_t count_ = 0;
 };
 
-}  // namespace bottletool
+}  // namespace zulu::archive

@@ -1,6 +1,6 @@
-// Files as the bottle command handles them: bottles opened only to be
-// looked at, where the library's messages go, buffered output to a
-// descriptor, and the targets that output goes to.
+// Files as the archive operations handle them: bottles opened only to be
+// looked at, new bottles, buffered output to a descriptor, and the targets
+// that output goes to, with the rule that keeps every file whole.
 #pragma once
 
 #include <cstddef>
@@ -13,13 +13,13 @@
 
 #include "bot.h"
 
-namespace bottletool {
+namespace zulu::archive {
 
 // A bottle opened only to be looked at: read-only, so that nothing is ever
 // written back (a header whose stored count is wrong stays as it was), with
-// windows read straight into the caller's buffer.  A file that is not a
-// usable bottle gets the library's line (printed on standard output, where
-// it goes at the time) and a problem() that says why.
+// windows read straight into the caller's buffer.  Nothing is printed: a
+// file that is not a usable bottle gets the library's line in
+// library_line() and a problem() that says why.
 class ViewedBottle {
 public:
     explicit ViewedBottle(const std::string &name);
@@ -33,6 +33,10 @@ public:
     // When the open failed: "NAME: REASON" where there is a reason to add to
     // the library's line ("No such file or directory"), else empty.
     const std::string &problem() const { return problem_; }
+    // When the open failed: the line the C interface prints for it ("bopen:  ...\n").
+    const std::string &library_line() const { return library_line_; }
+    // A Failure with problem() and library_line() when the open failed.
+    void require() const;
     // The 40 header bytes as the file holds them, and the file's size.
     const bottle_hdr &stored_header() const { return stored_; }
     std::int64_t file_size() const { return size_; }
@@ -43,6 +47,7 @@ private:
     std::string name_;
     bottle_hdr *h_ = nullptr;
     std::string problem_;
+    std::string library_line_;
     bottle_hdr stored_{};
     std::int64_t size_ = 0;
 };
@@ -67,23 +72,6 @@ public:
 private:
     std::string shown_;
     bottle_hdr *h_ = nullptr;
-};
-
-// Sends what the program prints on standard output (the library's
-// messages and traces included) to standard error from construction on,
-// and keeps the original standard output as data_fd() for the command's
-// own output.  Restored on destruction.
-class StdoutToStderr {
-public:
-    StdoutToStderr();
-    ~StdoutToStderr();
-    StdoutToStderr(const StdoutToStderr &) = delete;
-    StdoutToStderr &operator=(const StdoutToStderr &) = delete;
-
-    int data_fd() const { return saved_; }
-
-private:
-    int saved_;
 };
 
 // Output to a descriptor through a large buffer.  A write that fails is a
@@ -195,7 +183,14 @@ private:
     bool committed_ = false;
 };
 
+// Standard input, output and error closed when the program started are
+// held open on /dev/null by the program, which notes them here.  A job
+// that needs one of them calls need_standard_stream before it touches any
+// file: a Failure when that stream was closed.
+void note_closed_at_start(int fd);
+void need_standard_stream(int fd);
+
 // The message of the last failed system call, for "...: REASON".
 std::string system_error();
 
-}  // namespace bottletool
+}  // namespace zulu::archive

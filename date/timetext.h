@@ -1,5 +1,6 @@
-// Times as the bottle command reads and writes them, all in GMT: the date
-// library's compact forms, ISO 8601, and seconds since 1970.
+// Times as the archive tools read and write them: the date library's
+// compact forms (local time of a zone, GMT unless told otherwise), ISO 8601
+// and seconds since 1970.  Nothing here reads the global `zone`.
 #pragma once
 
 #include <cstddef>
@@ -8,7 +9,10 @@
 #include <string>
 #include <string_view>
 
-namespace bottletool {
+namespace zulu::timetext {
+
+// Text in double quotes, for messages.
+std::string quoted(std::string_view text);
 
 // The accepted forms of a TIME, for messages and help texts.
 extern const char kTimeForms[];
@@ -28,20 +32,9 @@ struct TimeProblem {
 //    years atod reads as written;
 //  - ISO 8601 dates and times, YYYY-MM-DD[(T| )hh[:mm[:ss[.f]]][Z|+hh:mm]];
 //  - "@" and a number of seconds since 1970-01-01 00:00:00 GMT.
-std::optional<double> parse_time(std::string_view text, TimeProblem *problem = nullptr);
-
-// parse_time, or a usage error naming the option and what is wrong (with
-// the accepted forms when the text is in none of them).
-double read_time(std::string_view option, std::string_view text);
-
-class Args;
-
-// The times of --from and --to, each where given; a usage error when
-// --from is later than --to.
-struct TimeRange {
-    std::optional<double> from, to;
-};
-TimeRange read_time_range(const Args &args);
+//  The compact forms are read as local time of `zone` (hours east of
+//  Greenwich, as the date library's zone), the others carry their own.
+std::optional<double> parse_time(std::string_view text, TimeProblem *problem = nullptr, int zone = 0);
 
 // The most characters write_iso_time and write_epoch_time produce.
 inline constexpr std::size_t kMaxTimeChars = 40;
@@ -80,4 +73,4 @@ char *write_epoch_time(char *out, double t);
 
 std::string iso_time(double t);
 
-}  // namespace bottletool
+}  // namespace zulu::timetext

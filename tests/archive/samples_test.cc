@@ -16,13 +16,13 @@
 
 namespace {
 
-using bottletool::Failure;
+using zulu::archive::Failure;
 using faults::FaultInjector;
 using faults::Kind;
 
 void write_counting(const std::string &path, int n) {
-    bottletool::NewBottle bottle(path, path, 0, 1, 1);
-    bottletool::SampleWriter<std::int32_t> writer(bottle.get());
+    zulu::archive::NewBottle bottle(path, path, 0, 1, 1);
+    zulu::archive::SampleWriter<std::int32_t> writer(bottle.get());
     for (int i = 0; i < n; ++i) writer.push(i);
     writer.finish();
     bottle.finish();
@@ -32,14 +32,14 @@ TEST(CommandSamples, AFailedReadIsAFailureNamingTheFile) {
     testsupport::TempDir dir;
     const std::string path = dir.file("b.bot");
     write_counting(path, 1000);
-    const bottletool::ViewedBottle bottle(path);
+    const zulu::archive::ViewedBottle bottle(path);
     ASSERT_TRUE(bottle);
     std::vector<std::int32_t> seen;
     const auto collect = [&](std::int64_t, const std::int32_t *v, std::size_t n) { seen.insert(seen.end(), v, v + n); };
     {
         FaultInjector f(Kind::kEIO, 2);  // the read after the positioning
         try {
-            bottletool::read_samples<std::int32_t>(bottle, 0, 1000, collect);
+            zulu::archive::read_samples<std::int32_t>(bottle, 0, 1000, collect);
             FAIL() << "no failure";
         } catch (const Failure &e) {
             EXPECT_EQ(std::string(e.what()), "cannot read " + path + ": Input/output error");

@@ -12,10 +12,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "command.h"
+#include "failure.h"
 #include "core.h"
 
-namespace bottletool {
+namespace zulu::archive {
 namespace {
 
 // --- Removing a pending file when a signal ends the program ---------------
@@ -152,11 +152,15 @@ ViewedBottle::ViewedBottle(const std::string &name) : name_(name) {
         size_ = opened.status.st_size;
         return;
     }
-    zulu::core::print_open_failure(name.c_str(), opened);
+    library_line_ = zulu::core::open_failure_line(name.c_str(), opened);
     const bool header_problem =
         opened.error == zulu::core::OpenError::kNotBottle && opened.problem != zulu::core::HeaderProblem::kUnreadable;
     const std::string reason = header_problem ? zulu::core::problem_text(opened) : open_problem(name);
     if (!reason.empty()) problem_ = name + ": " + reason;
+}
+
+void ViewedBottle::require() const {
+    if (!h_) throw Failure(problem_, kFailed, library_line_);
 }
 
 ViewedBottle::~ViewedBottle() {
@@ -191,19 +195,6 @@ void NewBottle::finish() {
     if (!flushed || !closed)
         throw Failure("writing " + shown_ + " failed" + (error != 0 ? std::string(": ") + std::strerror(error) : "") +
                       "; it is left as it was");
-}
-
-StdoutToStderr::StdoutToStderr() {
-    std::fflush(stdout);
-    saved_ = dup(STDOUT_FILENO);
-    if (saved_ < 0) throw Failure("standard output is not open: " + system_error());
-    dup2(STDERR_FILENO, STDOUT_FILENO);
-}
-
-StdoutToStderr::~StdoutToStderr() {
-    std::fflush(stdout);
-    dup2(saved_, STDOUT_FILENO);
-    close(saved_);
 }
 
 void OutputBuffer::append(std::string_view text) {
@@ -345,4 +336,29 @@ void OutputTarget::start_writeback() const {
 
 std::string system_error() { return std::strerror(errno); }
 
-}  // namespace bottletool
+namespace {
+// Standard descriptors 0 to 2 that were closed at start.
+std::array<bool, 3> closed_at_start{};
+constexpr std::array<const char *, 3> kStandardNames{"standard input", "standard output", "standard error"};
+}  // namespace
+
+void note_closed_at_start(int fd) {
+    if (fd >= 0 && fd < 3) closed_at_start[static_cast<std::size_t>(fd)] = true;
+}
+
+void need_standard_stream(int fd) {
+    if (fd >= 0 && fd < 3 && closed_at_start[static_cast<std::size_t>(fd)])
+        throw Failure(std::string(kStandardNames[static_cast<std::size_t>(fd)]) + " is closed");
+}
+
+std::string csv_field(std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+    std::string field = "\"";
+    for (char c : text) {
+        if (c == '"') field += '"';
+        field += c;
+    }
+    return field + '"';
+}
+
+}  // namespace zulu::archive

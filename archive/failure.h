@@ -1,0 +1,41 @@
+// How the archive operations fail, and the pieces of their messages.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "timetext.h"
+
+namespace zulu::archive {
+
+// Exit statuses of the jobs: a failure of the work itself (a file that
+// cannot be read or written, bad input data) and a request that cannot be
+// carried out as made (a usage error of the command).
+inline constexpr int kFailed = 1;
+inline constexpr int kUsage = 2;
+
+// Ends the job; what() says what went wrong (empty when a message has
+// already been given), status() is the exit status it stands for.
+class Failure : public std::runtime_error {
+public:
+    explicit Failure(const std::string &what, int status = kFailed, std::string library_line = "")
+        : std::runtime_error(what), status_(status), library_line_(std::move(library_line)) {}
+    int status() const { return status_; }
+    // The line the C interface prints for the same failure ("bopen:  ...\n"),
+    // which the command shows before its own message; may be empty.
+    const std::string &library_line() const { return library_line_; }
+
+private:
+    int status_;
+    std::string library_line_;
+};
+
+using zulu::timetext::quoted;
+
+// Text as one CSV field: as it is, or in double quotes (inner ones
+// doubled) when it holds a comma, a double quote or a line break.
+std::string csv_field(std::string_view text);
+
+}  // namespace zulu::archive

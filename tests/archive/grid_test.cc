@@ -1,0 +1,86 @@
+// The one time grid: nominal intervals from the stored floats, lookups
+// within the stated tolerance, and bottles on one grid across days.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+
+#include "format.h"
+#include "grid.h"
+#include "timetext.h"
+
+namespace {
+
+using zulu::archive::Grid;
+using zulu::archive::nominal_interval;
+using Range = std::pair<std::int64_t, std::int64_t>;
+
+TEST(Grid, NominalIntervalsAreTheRecordersOwn) {
+    const struct {
+        double meant;
+        double nominal;
+    } cases[] = {
+        {0.001, 0.001}, {0.01, 0.01}, {0.1, 0.1}, {1.0 / 3, 1.0 / 3}, {1.0 / 200, 0.005}, {1, 1},
+        {60, 60},       {2.5, 2.5},   {0.3, 0.3}, {86400, 86400},     {0.25, 0.25},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(nominal_interval(zulu::format::narrow_to_float(c.meant)), c.nominal) << c.meant;
+    EXPECT_EQ(nominal_interval(0), 1);  // as the C interface steps an interval of 0
+}
+
+TEST(Grid, UnusableGridsSayWhy) {
+    EXPECT_EQ(Grid(0, 0, 5).problem(), "the interval is 0");
+    EXPECT_EQ(Grid(0, -1, 5).problem(), "the interval is negative");
+    EXPECT_EQ(Grid(NAN, 1, 5).problem(), "the begin time is not a finite number");
+    EXPECT_EQ(Grid(0, INFINITY, 5).problem(), "the interval is not a finite number");
+    EXPECT_FALSE(Grid(0, 0, 5).first_at_or_after(3));
+    EXPECT_TRUE(Grid(0, 1, 5).problem().empty());
+}
+
+// Every millisecond label of a sample finds that sample, and selections by
+// labels keep exactly the samples labelled inside them.
+TEST(Grid, PrintedLabelsFindTheirSamples) {
+    const double midnight = 1435017600;
+    for (const double meant : {0.001, 0.01, 0.1, 1.0 / 3, 60.0}) {
+        const Grid g(midnight, zulu::format::narrow_to_float(meant), 100000);
+        for (std::int64_t i = 0; i < g.count(); i += 997) {
+            const double label = std::floor(g.time(i) * 1000 + 0.5) / 1000;
+            ASSERT_EQ(g.index_at(label), i) << meant << " " << i;
+            ASSERT_EQ(g.first_at_or_after(label), i);
+            ASSERT_EQ(g.last_at_or_before(label), i);
+            ASSERT_EQ(g.select(label, label), std::make_pair(i, i + 1));
+        }
+    }
+}
+
+TEST(Grid, BetweenSamplesStartsAfterAndEndsBefore) {
+    const Grid g(0, 10, 5);
+    EXPECT_FALSE(g.index_at(5));
+    EXPECT_EQ(g.first_at_or_after(5), 1);
+    EXPECT_EQ(g.last_at_or_before(5), 0);
+    EXPECT_EQ(g.select(5, 25), Range(1, 3));
+    EXPECT_EQ(g.select(-100, -50), Range(0, 0));
+    EXPECT_EQ(g.select(100, 200), Range(5, 5));
+    EXPECT_EQ(g.first_at_or_after(1e300), std::int64_t{1} << 62);
+    EXPECT_FALSE(g.first_at_or_after(NAN));
+}
+
+// Ten days recorded one bottle a day from midnight lie on one grid, the
+// first sample of each day exactly midnight, at every common rate.
+TEST(Grid, ConsecutiveDaysShareOneGrid) {
+    const double day0 = 1435017600;
+    for (const double meant : {1.0 / 3, 1.0 / 20, 1.0 / 40, 0.01, 0.005, 0.001, 0.1, 2.5, 60.0}) {
+        const float stored = zulu::format::narrow_to_float(meant);
+        const auto per_day = static_cast<std::int64_t>(std::llround(86400 / meant));
+        const Grid first(day0, stored, per_day);
+        for (int day = 1; day < 10; ++day) {
+            const Grid next(day0 + 86400.0 * day, stored, per_day);
+            ASSERT_EQ(first.offset_of(next), per_day * day) << meant;
+            EXPECT_EQ(first.time(per_day * day), day0 + 86400.0 * day) << meant;
+        }
+        EXPECT_FALSE(first.offset_of(Grid(day0 + meant * 0.3, stored, 1))) << meant;
+    }
+}
+
+}  // namespace
