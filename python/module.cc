@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bindings.h"
 #include "bot.h"
 #include "core.h"
 #include "date.h"
@@ -371,4 +372,6 @@ PYBIND11_MODULE(_zulukit, m) {
     m.def("dtov", &dtov_all, py::arg("times"), py::arg("zone"));
     m.def("vtod", &vtod_all, py::arg("records"), py::arg("zone"));
     m.def("record_dtype", &record_dtype);
+
+    zulukit::bind_archive(m);
 }
