@@ -1,5 +1,6 @@
 #include "files.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -163,6 +164,30 @@ void ViewedBottle::require() const {
     if (!h_) throw Failure(problem_, kFailed, library_line_);
 }
 
+std::int64_t ViewedBottle::count() const { return h_ ? samples_held(stored_, size_, h_->nsam) : 0; }
+
+void ViewedBottle::require_reachable() const {
+    require();
+    if (const std::string problem = unreachable_problem(name_, stored_, size_); !problem.empty()) throw Failure(problem);
+}
+
+std::string unreachable_problem(const std::string &name, const bottle_hdr &stored, std::int64_t size) {
+    if (!zulu::format::valid_type(stored.type) || stored.doff < 0 || size <= zulu::format::kMaxFileSize) return "";
+    const std::int64_t width = zulu::format::width_of(stored.type);
+    const std::int64_t held = (size - std::max<std::int64_t>(stored.doff, zulu::format::kHeaderSize)) / width;
+    const std::int64_t reached = zulu::format::addressable_samples(stored.type, stored.doff);
+    if (held <= reached) return "";
+    return name + ": the file holds " + std::to_string(held) + " samples; a bottle reaches only the first " +
+           std::to_string(reached) + " (a bottle file is at most 2 GiB), and the job would leave out the other " +
+           std::to_string(held - reached);
+}
+
+std::int64_t samples_held(const bottle_hdr &stored, std::int64_t size, std::int64_t count) {
+    if (!zulu::format::valid_type(stored.type) || stored.doff <= zulu::format::kHeaderSize) return count;
+    const std::int64_t held = size > stored.doff ? (size - stored.doff) / zulu::format::width_of(stored.type) : 0;
+    return std::clamp<std::int64_t>(held, 0, count);
+}
+
 ViewedBottle::~ViewedBottle() {
     if (h_) zulu::core::close(h_);
 }
@@ -285,7 +310,7 @@ OutputTarget::~OutputTarget() {
     if (fd_ >= 0) close(fd_);
     if (!temp_.empty() && !committed_) {
         unlink(temp_.c_str());
-        clear_pending();
+        if (rules_.watch_signals) clear_pending();
     }
 }
 
@@ -304,12 +329,12 @@ void OutputTarget::create_temporary(const std::string &path) {
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
     if (base.empty() || base == "." || base == "..") throw Failure(quoted(shown_) + " is not a file name");
     std::string pattern = directory_of(path) + "/." + base + ".XXXXXX";
-    watch_signals();
+    if (rules_.watch_signals) watch_signals();
     fd_ = mkostemp(pattern.data(), O_CLOEXEC);
     if (fd_ < 0) throw Failure("cannot create a file beside " + path + ": " + system_error());
     temp_ = pattern;
     target_ = path;
-    if (!set_pending(temp_)) throw Failure("the file name " + quoted(path) + " is too long");
+    if (rules_.watch_signals && !set_pending(temp_)) throw Failure("the file name " + quoted(path) + " is too long");
     fchmod(fd_, rules_.mode & ~process_umask());
 }
 
@@ -326,7 +351,7 @@ void OutputTarget::commit() {
         throw Failure("cannot create " + shown_ + ": " + system_error());
     }
     committed_ = true;
-    clear_pending();
+    if (rules_.watch_signals) clear_pending();
     sync_directory(directory_of(target_));
 }
 

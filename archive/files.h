@@ -37,6 +37,13 @@ public:
     const std::string &library_line() const { return library_line_; }
     // A Failure with problem() and library_line() when the open failed.
     void require() const;
+    // The samples whose bytes the file holds: the library's count, less
+    // any that a data offset past 40 puts beyond the end of the file.
+    std::int64_t count() const;
+    // A Failure when the file holds samples past the largest bottle file
+    // (2 GiB), which no job reaches: a job that would silently leave them
+    // out refuses the file instead.
+    void require_reachable() const;
     // The 40 header bytes as the file holds them, and the file's size.
     const bottle_hdr &stored_header() const { return stored_; }
     std::int64_t file_size() const { return size_; }
@@ -148,6 +155,9 @@ public:
         bool replace = true;  // an existing file may be replaced
         bool direct = true;   // false: only a regular file will do
         mode_t mode = 0666;   // of a new file, before the umask
+        // Remove the temporary file when SIGINT, SIGTERM, SIGHUP or SIGPIPE
+        // ends the program (a program's own handlers, as Python's, say no).
+        bool watch_signals = true;
     };
 
     OutputTarget(const std::string &name, const std::vector<InputFile> &inputs, Rules rules);
@@ -189,6 +199,16 @@ private:
 // file: a Failure when that stream was closed.
 void note_closed_at_start(int fd);
 void need_standard_stream(int fd);
+
+// What is wrong with a bottle whose file of `size` bytes holds samples
+// past the largest bottle file, which the library cannot reach ("NAME:
+// the file holds N samples; a bottle reaches only the first M (2 GiB)"),
+// or empty.  One rule for the command and the Python package.
+std::string unreachable_problem(const std::string &name, const bottle_hdr &stored, std::int64_t size);
+
+// Samples whose bytes a file of `size` bytes holds from the header's data
+// offset on, at most `count`.
+std::int64_t samples_held(const bottle_hdr &stored, std::int64_t size, std::int64_t count);
 
 // The message of the last failed system call, for "...: REASON".
 std::string system_error();
