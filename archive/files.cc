@@ -171,6 +171,14 @@ void ViewedBottle::require_reachable() const {
     if (const std::string problem = unreachable_problem(name_, stored_, size_); !problem.empty()) throw Failure(problem);
 }
 
+Grid ViewedBottle::grid() const { return h_ ? Grid(h_->beg, h_->ivl, count()) : Grid(); }
+
+Grid ViewedBottle::grid_for_times() const {
+    const Grid g = grid();
+    if (!g.usable()) throw Failure(name_ + ": " + g.problem() + ", so no sample has a time");
+    return g;
+}
+
 std::string unreachable_problem(const std::string &name, const bottle_hdr &stored, std::int64_t size) {
     if (!zulu::format::valid_type(stored.type) || stored.doff < 0 || size <= zulu::format::kMaxFileSize) return "";
     const std::int64_t width = zulu::format::width_of(stored.type);
@@ -360,6 +368,10 @@ void OutputTarget::start_writeback() const {
 }
 
 std::string system_error() { return std::strerror(errno); }
+
+OutputTarget::Rules data_rules(const Output &output) {
+    return {.replace = output.force, .direct = false, .mode = 0664, .watch_signals = output.watch_signals};
+}
 
 namespace {
 // Standard descriptors 0 to 2 that were closed at start.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bot.h"
+#include "grid.h"
 
 namespace zulu::archive {
 
@@ -44,6 +45,12 @@ public:
     // (2 GiB), which no job reaches: a job that would silently leave them
     // out refuses the file instead.
     void require_reachable() const;
+    // The bottle's time grid over count() samples; grid_for_times() the
+    // same, or a Failure naming the file when the grid is unusable (a
+    // begin time or interval not finite, an interval not positive), for
+    // jobs that turn times into samples.
+    Grid grid() const;
+    Grid grid_for_times() const;
     // The 40 header bytes as the file holds them, and the file's size.
     const bottle_hdr &stored_header() const { return stored_; }
     std::int64_t file_size() const { return size_; }
@@ -138,6 +145,14 @@ void refuse_output_among(const std::vector<std::string> &names, int fd);
 // Failure that counts them, when there are any.
 void fail_for_unreadable(std::size_t unreadable, std::size_t files);
 
+// How a job writes the file it makes: an existing file is replaced only
+// when `force` says so (the one rule of every job that writes data); the
+// temporary file is removed on a fatal signal where `watch_signals`.
+struct Output {
+    bool force = false;
+    bool watch_signals = true;
+};
+
 // Where a command writes a file it makes.
 //  - "-" is standard output, written directly.
 //  - A symbolic link is followed: the file it names gets the content and
@@ -209,6 +224,10 @@ std::string unreachable_problem(const std::string &name, const bottle_hdr &store
 // Samples whose bytes a file of `size` bytes holds from the header's data
 // offset on, at most `count`.
 std::int64_t samples_held(const bottle_hdr &stored, std::int64_t size, std::int64_t count);
+
+// The rules of a target that a job writes data to: a regular file (or a
+// new name), replaced only with `force`.
+OutputTarget::Rules data_rules(const Output &output);
 
 // The message of the last failed system call, for "...: REASON".
 std::string system_error();

@@ -52,9 +52,11 @@ public:
     double step() const { return step_; }
     float stored_interval() const { return stored_; }
     std::int64_t count() const { return count_; }
-    // Whether the begin time and interval are finite and the interval
-    // positive: only then do times and samples correspond.
+    // Whether the begin time and interval are finite and the interval not
+    // 0: only then do times and samples correspond.  A negative interval
+    // makes a backward grid, whose times fall as the samples go on.
     bool usable() const;
+    bool forward() const { return usable() && stored_ > 0; }
     // What makes the grid unusable, as a sentence ("the interval is 0"),
     // or empty.
     std::string problem() const;
@@ -66,6 +68,7 @@ public:
     // The lookup tolerance h.
     double tolerance() const;
 
+    // The lookups of single times are for forward grids (nothing on others).
     // The sample that the time t names, if t lies within the tolerance of
     // one (of any index, stored or not).
     std::optional<std::int64_t> index_at(double t) const;
@@ -75,20 +78,25 @@ public:
     std::optional<std::int64_t> first_at_or_after(double t) const;
     std::optional<std::int64_t> last_at_or_before(double t) const;
     // The stored samples [first, end) from `from` to `to`, both included (a
-    // missing bound does not limit); an empty range at the place where such
-    // samples would be.
-    std::pair<std::int64_t, std::int64_t> select(std::optional<double> from, std::optional<double> to) const;
+    // missing bound does not limit); with `to_included` false, the samples
+    // before `to`.  An empty range lies at the place where such samples
+    // would be.
+    std::pair<std::int64_t, std::int64_t> select(std::optional<double> from, std::optional<double> to,
+                                                 bool to_included = true) const;
 
     // The number of steps from this grid's sample 0 to `other`'s, when the
-    // two share a grid: the same nominal interval, and begin times a whole
-    // number of steps apart within the tolerance.
+    // two share a forward grid: the same nominal interval, and begin times a
+    // whole number of steps apart within the tolerance.
     std::optional<std::int64_t> offset_of(const Grid &other) const;
     // How far `other`'s begin time lies off this grid, in steps (0 to 0.5).
     double misalignment(const Grid &other) const;
 
-private:
     // (t - beg) in steps, as a double.
     double steps_to(double t) const;
+
+private:
+    // The grid of the negated times: forward where this one runs backward.
+    Grid mirrored() const;
 
     double beg_ = 0;
     float stored_ = 1;

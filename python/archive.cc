@@ -30,7 +30,8 @@ void bind_archive(py::module_ &m) {
         .def("index_at", &Grid::index_at, py::arg("t"))
         .def("first_at_or_after", &Grid::first_at_or_after, py::arg("t"))
         .def("last_at_or_before", &Grid::last_at_or_before, py::arg("t"))
-        .def("select", &Grid::select, py::arg("start") = std::nullopt, py::arg("end") = std::nullopt)
+        .def("select", &Grid::select, py::arg("start") = std::nullopt, py::arg("end") = std::nullopt,
+             py::arg("end_included") = true)
         .def("offset_of", &Grid::offset_of, py::arg("other"));
 }
 

@@ -12,9 +12,9 @@
 
 namespace {
 
+using Range = std::pair<std::int64_t, std::int64_t>;
 using zulu::archive::Grid;
 using zulu::archive::nominal_interval;
-using Range = std::pair<std::int64_t, std::int64_t>;
 
 TEST(Grid, NominalIntervalsAreTheRecordersOwn) {
     const struct {
@@ -31,11 +31,15 @@ TEST(Grid, NominalIntervalsAreTheRecordersOwn) {
 
 TEST(Grid, UnusableGridsSayWhy) {
     EXPECT_EQ(Grid(0, 0, 5).problem(), "the interval is 0");
-    EXPECT_EQ(Grid(0, -1, 5).problem(), "the interval is negative");
     EXPECT_EQ(Grid(NAN, 1, 5).problem(), "the begin time is not a finite number");
     EXPECT_EQ(Grid(0, INFINITY, 5).problem(), "the interval is not a finite number");
     EXPECT_FALSE(Grid(0, 0, 5).first_at_or_after(3));
     EXPECT_TRUE(Grid(0, 1, 5).problem().empty());
+    // A backward grid selects by its falling times, and joins nothing.
+    const Grid back(100, -10, 5);
+    EXPECT_EQ(back.select(75, 95), Range(1, 3));
+    EXPECT_EQ(back.select(75, 90, false), Range(2, 3));
+    EXPECT_FALSE(back.offset_of(back));
 }
 
 // Every millisecond label of a sample finds that sample, and selections by

@@ -167,7 +167,7 @@ TEST(BottleCat, PadsGapsAndSettlesOverlaps) {
         {{{0, {}}, {50, {}}}, {}, 0, {}},
         {{{0, {1}}, {10.00000001, {2}}}, {}, 0, {"1", "2"}},  // on the grid within a millionth
         {{{0, {1}}, {10.5, {2}}}, {}, 1, {"does not begin on the grid of"}},
-        {{{0, {1}}, {9.9999, {2}}}, {}, 1, {"its begin time is 1e-05 of an interval off"}},
+        {{{0, {1}}, {9.999, {2}}}, {}, 1, {"its begin time is 0.0001 of an interval off"}},
         {{{0, {1}}, {1e12, {2}}}, {}, 1, {"a bottle of type int holds at most"}},
         {{{0, {1}}, {1e300, {2}}}, {}, 1, {"too far"}},
         {{{0, {1}}}, {"--overlap", "both"}, 2, {"--overlap must be first or last"}},
@@ -272,26 +272,26 @@ TEST(BottleInfo, StatsOfTheUsableSamples) {
         std::string bytes;
         std::string row;  // after the file name
     } cases[] = {
-        {bottle_bytes(0, 0, 10, {}), "int,1970-01-01T00:00:00.000Z,,10,0,0,,,"},
-        {bottle_bytes(0, 0, 10, {32767, 32767}), "int,1970-01-01T00:00:00.000Z,1970-01-01T00:00:10.000Z,10,2,2,,,"},
-        {bottle_bytes(0, 0, 10, {-32768, 32767, 32766, -32768}), "int,1970-01-01T00:00:00.000Z,1970-01-01T00:00:30.000Z,10,4,1,-32768,32766,-10923.333333333334"},
-        {bottle_bytes(1, 0, 0.5, {2147483647, 2147483647, 999999}), "long,1970-01-01T00:00:00.000Z,1970-01-01T00:00:01.000Z,0.5,3,1,2147483647,2147483647,2147483647"},
-        {header(2, 60, 1, 3) + float_samples({nan, -1.5f, 2.5f}), "float,1970-01-01T00:01:00.000Z,1970-01-01T00:01:02.000Z,1,3,0,-1.5,2.5,nan"},
-        {header(2, 60, 1, 1) + float_samples({0.1f}), "float,1970-01-01T00:01:00.000Z,1970-01-01T00:01:00.000Z,1,1,0,0.1,0.1,0.10000000149011612"},
+        {bottle_bytes(0, 0, 10, {}), "int,1970-01-01T00:00:00.000Z,,10,0,0,,,,0"},
+        {bottle_bytes(0, 0, 10, {32767, 32767}), "int,1970-01-01T00:00:00.000Z,1970-01-01T00:00:10.000Z,10,2,2,,,,0"},
+        {bottle_bytes(0, 0, 10, {-32768, 32767, 32766, -32768}), "int,1970-01-01T00:00:00.000Z,1970-01-01T00:00:30.000Z,10,4,1,-32768,32766,-10923.333333333334,0"},
+        {bottle_bytes(1, 0, 0.5, {2147483647, 2147483647, 999999}), "long,1970-01-01T00:00:00.000Z,1970-01-01T00:00:01.000Z,0.5,3,1,2147483647,2147483647,2147483647,0"},
+        {header(2, 60, 1, 3) + float_samples({nan, -1.5f, 2.5f}), "float,1970-01-01T00:01:00.000Z,1970-01-01T00:01:02.000Z,1,3,0,-1.5,2.5,0.5,1"},
+        {header(2, 60, 1, 1) + float_samples({0.1f}), "float,1970-01-01T00:01:00.000Z,1970-01-01T00:01:00.000Z,1,1,0,0.1,0.1,0.10000000149011612,0"},
         {header(3, 0, 1, 2) + [] {
              std::string b;
              put(b, std::bit_cast<std::uint64_t>(1.5e308), 8);
              put(b, std::bit_cast<std::uint64_t>(1.7e308), 8);
              return b;
          }(),
-         "double,1970-01-01T00:00:00.000Z,1970-01-01T00:00:01.000Z,1,2,0,1.5e+308,1.7e+308,1.6e+308"},
+         "double,1970-01-01T00:00:00.000Z,1970-01-01T00:00:01.000Z,1,2,0,1.5e+308,1.7e+308,1.6e+308,0"},
     };
     for (const auto &c : cases) {
         TempDir dir;
         write_file(dir.file("s.bot"), c.bytes);
         const RunResult r = bottle({"info", "--csv", "--stats", dir.file("s.bot")});
         ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(r.out, "file,type,begin,end,interval,count,unusable,min,max,mean\n" + dir.file("s.bot") + "," + c.row + "\n");
+        EXPECT_EQ(r.out, "file,type,begin,end,interval,count,unusable,min,max,mean,nan\n" + dir.file("s.bot") + "," + c.row + "\n");
     }
 }
 
@@ -301,9 +301,9 @@ TEST(BottleInfo, CsvHasALineForEveryFileAndStatsOnlyWhenAsked) {
     write_file(dir.file("bad"), "not a bottle");
     const RunResult csv = bottle({"info", "--csv", dir.file("a.bot"), dir.file("bad"), dir.file("none")});
     EXPECT_EQ(csv.status, 1);
-    EXPECT_EQ(csv.out, "file,type,begin,end,interval,count,unusable,min,max,mean\n" + dir.file("a.bot") +
-                           ",float,1970-01-01T00:00:00.000Z,1970-01-01T00:02:00.000Z,60,3,,,,\n" + dir.file("bad") +
-                           ",,,,,,,,,\n" + dir.file("none") + ",,,,,,,,,\n");
+    EXPECT_EQ(csv.out, "file,type,begin,end,interval,count,unusable,min,max,mean,nan\n" + dir.file("a.bot") +
+                           ",float,1970-01-01T00:00:00.000Z,1970-01-01T00:02:00.000Z,60,3,,,,,\n" + dir.file("bad") +
+                           ",,,,,,,,,,\n" + dir.file("none") + ",,,,,,,,,,\n");
     EXPECT_TRUE(contains(csv.err, "not a legal bottle")) << csv.err;
     EXPECT_TRUE(contains(csv.err, "No such file")) << csv.err;
 

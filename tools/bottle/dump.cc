@@ -56,7 +56,7 @@ void write_lines(const ViewedBottle &bottle, std::int64_t first, std::int64_t en
                  OutputBuffer &out) {
     bottle_hdr *h = bottle.get();
     const T unusable = unusable_as<T>(bot_usym(h));
-    const Timeline line = timeline_of(h);
+    const Grid line = bottle.grid();
     const std::size_t longest = kMaxTimeChars + std::max(kMaxValueChars, o.missing.size()) + 2;
     IsoTimeWriter iso;
     read_samples<T>(bottle, first, end, [&](std::int64_t index, const T *values, std::size_t n) {
@@ -89,7 +89,8 @@ int run_dump(const std::vector<std::string> &words) {
     const ViewedBottle bottle(file);
     bottle.require();
     bottle_hdr *h = bottle.get();
-    const auto selected = timeline_of(h).select(o.from, o.to);
+    const Grid grid = o.from || o.to ? bottle.grid_for_times() : bottle.grid();
+    const auto selected = grid.select(o.from, o.to, false);
     const std::int64_t first = selected.first;
     const std::int64_t end = o.count ? first + std::min(*o.count, selected.second - first) : selected.second;
     OutputBuffer out(route.data_fd(), "standard output");

@@ -13,6 +13,7 @@
 #include "command.h"
 #include "files.h"
 #include "samples.h"
+#include "stats.h"
 #include "subcommands.h"
 #include "timetext.h"
 
@@ -30,9 +31,10 @@ const char kHelp[] =
     "  --stats   add the counts of usable and unusable samples, and the least, the\n"
     "            greatest and the mean of the usable ones\n"
     "  --csv     write instead one CSV line per FILE after the header line\n"
-    "            file,type,begin,end,interval,count,unusable,min,max,mean\n"
-    "            (unusable is the count of unusable samples; it and the columns\n"
-    "            after it are empty without --stats); a FILE that cannot be read\n"
+    "            file,type,begin,end,interval,count,unusable,min,max,mean,nan\n"
+    "            (unusable and nan are the counts of unusable and NaN samples;\n"
+    "            they and min, max and mean are empty without --stats, and NaN\n"
+    "            samples are left out of min, max and mean); a FILE that cannot be read\n"
     "            gets a line with its name alone and a message on standard error\n";
 
 constexpr std::int64_t kHeaderSize = zulu::format::kHeaderSize;
@@ -59,118 +61,20 @@ void print_warnings(const ViewedBottle &bottle) {
     if (from_size > bot_nsam(h))
         print_warning("the library reaches only the first " + std::to_string(bot_nsam(h)) +
                       " samples of a file this large");
-    const Timeline line = timeline_of(h);
-    if (!line.finite())
-        print_warning("the begin time or the interval is not a finite number; no sample can be reached by its time");
-    else if (line.step < 0)
+    if (const Grid grid = bottle.grid(); !grid.usable())
+        print_warning(grid.problem() + "; jobs that turn times into samples refuse the file");
+    else if (!grid.forward())
         print_warning("the interval is negative: sample times run backward");
-}
-
-// What the samples of a bottle hold: texts of the least, the greatest and
-// the mean usable value, empty when there is none.
-struct Stats {
-    std::int64_t usable = 0, unusable = 0;
-    std::string min, max, mean;
-};
-
-// The sum, least and greatest value of the usable samples.  Runs of
-// kChunk samples without an unusable one go through kChunk lanes that the
-// compiler turns into vector instructions; the others sample by sample.
-// Integers sum exactly; floats sum as doubles; doubles sum scaled down by
-// 2^64, so that no sum of a bottle's worth of them overflows (only
-// magnitudes below 1e-288 lose digits to the scaling).  A NaN makes the sum
-// NaN and fails every comparison: it is in the mean, in neither the least
-// nor the greatest.
-template <class T>
-class Accumulator {
-public:
-    static constexpr bool kFloating = std::is_floating_point_v<T>;
-    using Sum = std::conditional_t<kFloating, double, std::int64_t>;
-    static constexpr Sum kScale = std::is_same_v<T, double> ? 0x1p-64 : 1;
-    static constexpr T kHigh = kFloating ? std::numeric_limits<T>::infinity() : std::numeric_limits<T>::max();
-    static constexpr T kLow = kFloating ? -std::numeric_limits<T>::infinity() : std::numeric_limits<T>::lowest();
-
-    // Adds the n samples at v; returns how many of them are `unusable`.
-    std::int64_t add_block(const T *v, std::size_t n, T unusable) {
-        Sum sum[kChunk] = {};
-        T least[kChunk], greatest[kChunk];
-        for (std::size_t j = 0; j < kChunk; ++j) {
-            least[j] = kHigh;
-            greatest[j] = kLow;
-        }
-        std::int64_t skipped = 0;
-        std::size_t k = 0;
-        for (; k + kChunk <= n; k += kChunk) {
-            if (count_equal(v + k, unusable) == 0) {
-                for (std::size_t j = 0; j < kChunk; ++j) {
-                    sum[j] += static_cast<Sum>(v[k + j]) * kScale;
-                    least[j] = v[k + j] < least[j] ? v[k + j] : least[j];
-                    greatest[j] = v[k + j] > greatest[j] ? v[k + j] : greatest[j];
-                }
-                continue;
-            }
-            for (std::size_t j = k; j < k + kChunk; ++j) skipped += add_one(v[j], unusable);
-        }
-        for (; k < n; ++k) skipped += add_one(v[k], unusable);
-        for (std::size_t j = 0; j < kChunk; ++j) {
-            sum_ += static_cast<long double>(sum[j]);
-            least_ = least[j] < least_ ? least[j] : least_;
-            greatest_ = greatest[j] > greatest_ ? greatest[j] : greatest_;
-        }
-        return skipped;
-    }
-
-    // The texts of the least, greatest and mean of `usable` samples added.
-    void finish(std::int64_t usable, Stats &stats) const {
-        if (usable == 0) return;
-        stats.mean = value_text(static_cast<double>(sum_ / static_cast<long double>(usable) / kScale));
-        // Only when every usable sample is a NaN do the starting values stay,
-        // the least above the greatest.
-        if (!(least_ > greatest_)) {
-            stats.min = value_text(least_);
-            stats.max = value_text(greatest_);
-        }
-    }
-
-private:
-    // Adds one sample; 1 when it is unusable, else 0.
-    int add_one(T x, T unusable) {
-        if (x == unusable) return 1;
-        sum_ += static_cast<long double>(static_cast<Sum>(x) * kScale);
-        least_ = x < least_ ? x : least_;
-        greatest_ = x > greatest_ ? x : greatest_;
-        return 0;
-    }
-
-    long double sum_ = 0;
-    T least_ = kHigh, greatest_ = kLow;
-};
-
-template <class T>
-Stats stats_of(const ViewedBottle &bottle) {
-    const T unusable = unusable_as<T>(bot_usym(bottle.get()));
-    const std::int64_t count = timeline_of(bottle.get()).count;
-    Stats stats;
-    Accumulator<T> sums;
-    read_samples<T>(bottle, 0, count, [&](std::int64_t, const T *values, std::size_t n) {
-        stats.unusable += sums.add_block(values, n, unusable);
-    });
-    stats.usable = count - stats.unusable;
-    sums.finish(stats.usable, stats);
-    return stats;
-}
-
-Stats stats_of(const ViewedBottle &bottle) {
-    return with_sample_type(bot_type(bottle.get()), [&](auto tag) { return stats_of<decltype(tag)>(bottle); });
 }
 
 void print_stats(const Stats &stats) {
     const auto or_none = [](const std::string &text) { return text.empty() ? "(no usable samples)" : text.c_str(); };
-    std::printf("  counts:    %lld usable, %lld unusable\n", static_cast<long long>(stats.usable),
+    std::printf("  counts:    %lld usable, %lld unusable", static_cast<long long>(stats.usable),
                 static_cast<long long>(stats.unusable));
-    std::printf("  min:       %s\n", or_none(stats.min));
-    std::printf("  max:       %s\n", or_none(stats.max));
-    std::printf("  mean:      %s\n", or_none(stats.mean));
+    if (stats.nan > 0) std::printf(", %lld NaN (left out of min, max and mean)", static_cast<long long>(stats.nan));
+    std::printf("\n  min:       %s\n", or_none(stats.min_text()));
+    std::printf("  max:       %s\n", or_none(stats.max_text()));
+    std::printf("  mean:      %s\n", or_none(stats.mean_text()));
 }
 
 // Prints the description of one file; false when it is not a bottle.
@@ -186,13 +90,13 @@ bool describe(const std::string &name, bool with_stats) {
     const std::int64_t size = bottle.file_size();
     bshow(h);
     const zulu::format::SampleType &type = zulu::format::kTypes[static_cast<std::size_t>(bot_type(h))];
-    const Timeline line = timeline_of(h);
+    const Grid line = bottle.grid();
     std::printf("  type:      %s (%d bytes per sample)\n", type.name, type.width);
     std::printf("  samples:   %d\n", bot_nsam(h));
     std::printf("  interval:  %s s%s\n", value_text(bot_ivl(h)).c_str(),
                 bot_ivl(h) == 0 ? " (sample times advance by 1 s)" : "");
-    std::printf("  begin:     %s\n", iso_time(line.beg).c_str());
-    std::printf("  end:       %s\n", line.count > 0 ? iso_time(line.time(line.count - 1)).c_str() : "(no samples)");
+    std::printf("  begin:     %s\n", iso_time(line.begin()).c_str());
+    std::printf("  end:       %s\n", line.count() > 0 ? iso_time(line.end_time()).c_str() : "(no samples)");
     std::printf("  unusable:  %d\n", bot_usym(h));
     std::printf("  file size: %lld bytes\n", static_cast<long long>(size));
     if (with_stats) print_stats(stats_of(bottle));
@@ -200,7 +104,7 @@ bool describe(const std::string &name, bool with_stats) {
     return true;
 }
 
-constexpr const char kCsvHeader[] = "file,type,begin,end,interval,count,unusable,min,max,mean\n";
+constexpr const char kCsvHeader[] = "file,type,begin,end,interval,count,unusable,min,max,mean,nan\n";
 
 // The CSV line of one file; its name alone, with a message, when it is not
 // a readable bottle.
@@ -210,18 +114,19 @@ std::string csv_line(const std::string &name, bool with_stats, bool &readable) {
     if (!bottle) {
         std::fputs(bottle.library_line().c_str(), stdout);
         if (!bottle.problem().empty()) report("info", bottle.problem());
-        return csv_field(name) + ",,,,,,,,,\n";
+        return csv_field(name) + ",,,,,,,,,,\n";
     }
     bottle_hdr *h = bottle.get();
-    const Timeline line = timeline_of(h);
+    const Grid line = bottle.grid();
     std::string text = csv_field(name) + "," + zulu::format::kTypes[static_cast<std::size_t>(bot_type(h))].name + "," +
-                       iso_time(line.beg) + "," + (line.count > 0 ? iso_time(line.time(line.count - 1)) : "") + "," +
-                       value_text(bot_ivl(h)) + "," + std::to_string(line.count) + ",";
+                       iso_time(line.begin()) + "," + (line.count() > 0 ? iso_time(line.end_time()) : "") + "," +
+                       value_text(bot_ivl(h)) + "," + std::to_string(line.count()) + ",";
     if (with_stats) {
         const Stats stats = stats_of(bottle);
-        text += std::to_string(stats.unusable) + "," + stats.min + "," + stats.max + "," + stats.mean;
+        text += std::to_string(stats.unusable) + "," + stats.min_text() + "," + stats.max_text() + "," +
+                stats.mean_text() + "," + std::to_string(stats.nan);
     } else {
-        text += ",,,";
+        text += ",,,,";
     }
     return text + "\n";
 }

@@ -49,7 +49,7 @@ const char kHelp[] =
 // column, inside one column, is not drawn.
 class Decimator {
 public:
-    Decimator(const Timeline &line, std::int64_t first, std::int64_t end, std::int64_t columns)
+    Decimator(const Grid &line, std::int64_t first, std::int64_t end, std::int64_t columns)
         : line_(line), first_(first), n_(end - first), columns_(std::clamp<std::int64_t>(columns, 1, n_)) {}
 
     void add(std::int64_t index, bool usable, double v) {
@@ -101,7 +101,7 @@ private:
         if (a != b) points_.push_back({line_.time(b), least_first ? column_.greatest : column_.least, false, b});
     }
 
-    Timeline line_;
+    Grid line_;
     std::int64_t first_, n_, columns_;
     std::int64_t next_column_ = 0;
     Column column_;
@@ -114,7 +114,7 @@ std::vector<PlotPoint> decimate(const ViewedBottle &bottle, std::int64_t first, 
                                 std::int64_t columns) {
     bottle_hdr *h = bottle.get();
     const T unusable = unusable_as<T>(bot_usym(h));
-    Decimator d(timeline_of(h), first, end, columns);
+    Decimator d(bottle.grid(), first, end, columns);
     read_samples<T>(bottle, first, end, [&](std::int64_t index, const T *values, std::size_t n) {
         for (std::size_t k = 0; k < n; ++k) {
             const auto v = static_cast<double>(values[k]);
@@ -128,7 +128,7 @@ std::vector<PlotPoint> decimate(const ViewedBottle &bottle, std::int64_t first, 
 // plot area.  A point that starts a line has unusable samples before it:
 // one of them is added again, so that the break stays where it still falls
 // between columns.
-std::vector<PlotPoint> reduce(const std::vector<PlotPoint> &points, const Timeline &line, std::int64_t first,
+std::vector<PlotPoint> reduce(const std::vector<PlotPoint> &points, const Grid &line, std::int64_t first,
                               std::int64_t end, std::int64_t columns) {
     Decimator d(line, first, end, columns);
     for (const PlotPoint &p : points) {
@@ -148,7 +148,7 @@ std::int64_t size_option(const Args &args, const char *name, std::int64_t min, s
 // One input as plotted: its samples [first, end) and their points.
 struct Plotted {
     std::string name;
-    Timeline line;
+    Grid line;
     std::int64_t first = 0, end = 0;
     std::vector<PlotPoint> points;
 
@@ -160,8 +160,8 @@ Plotted decimate_file(const std::string &file, const TimeRange &range, std::int6
     const ViewedBottle bottle(file);
     bottle.require();
     bottle_hdr *h = bottle.get();
-    Plotted p{file, timeline_of(h), 0, 0, {}};
-    std::tie(p.first, p.end) = p.line.select(range.from, range.to);
+    Plotted p{file, range.from || range.to ? bottle.grid_for_times() : bottle.grid(), 0, 0, {}};
+    std::tie(p.first, p.end) = p.line.select(range.from, range.to, false);
     if (p.first < p.end)
         p.points = with_sample_type(bot_type(h), [&](auto tag) { return decimate<decltype(tag)>(bottle, p.first, p.end, columns); });
     return p;
@@ -170,7 +170,7 @@ Plotted decimate_file(const std::string &file, const TimeRange &range, std::int6
 // The pixel columns a series spans when `all` columns show the times of
 // the frame: its share of them, at least one.
 std::int64_t columns_of(const Plotted &p, const PlotFrame &frame, std::int64_t all) {
-    const double span = std::fabs(p.last_time() - p.first_time()) + std::fabs(p.line.step);
+    const double span = std::fabs(p.last_time() - p.first_time()) + std::fabs(p.line.step());
     const double share = span / (frame.t1() - frame.t0());
     if (!(share < 1)) return all;
     return std::max<std::int64_t>(1, static_cast<std::int64_t>(std::ceil(share * static_cast<double>(all))));
@@ -184,7 +184,7 @@ void describe_series(const std::vector<Plotted> &plotted, PlotData &data) {
         const double lo = std::min(p.first_time(), p.last_time()), hi = std::max(p.first_time(), p.last_time());
         data.first_time = any ? std::min(data.first_time, lo) : lo;
         data.last_time = any ? std::max(data.last_time, hi) : hi;
-        data.step = any ? std::min(data.step, std::abs(p.line.step)) : std::abs(p.line.step);
+        data.step = any ? std::min(data.step, std::abs(p.line.step())) : std::abs(p.line.step());
         data.count += p.end - p.first;
         any = true;
     }
@@ -215,7 +215,7 @@ int run_plot(const std::vector<std::string> &words) {
     if (data.count == 0) {
         const Plotted &p = plotted.front();
         if (files.size() > 1) throw Failure("no sample of the inputs lies in the given times");
-        throw Failure(p.line.count == 0 ? p.name + " holds no samples" : "no sample of " + p.name + " lies in the given times");
+        throw Failure(p.line.count() == 0 ? p.name + " holds no samples" : "no sample of " + p.name + " lies in the given times");
     }
     if (plotted.size() == 1) {  // the times as the bottle runs, backward for a negative interval
         data.first_time = plotted[0].first_time();
