@@ -354,9 +354,11 @@ TEST(BottleImportTimes, PlacesEachValueAtTheSampleOfItsTime) {
         // Rows left out are unusable samples; --begin before the first row.
         {{}, "time,v\n@0,1\n@20,3\n@30,\n@40,5\n", "@0,1|@10,|@20,3|@30,|@40,5"},
         {{"--begin", "@-10"}, "@0,1\n@10,2\n", "@-10,|@0,1|@10,2"},
-        {{"--begin", "@10"}, "1970-01-01T00:00:10.005Z,1\n@20.009,2\n\"@29.995\",3\n", "@10,1|@20,2|@30,3"},  // within a thousandth
+        {{"--begin", "@10"}, "1970-01-01T00:00:10.0004Z,1\n@20.0003,2\n\"@29.9996\",3\n", "@10,1|@20,2|@30,3"},  // within the tolerance
         {{}, "\xEF\xBB\xBF@5,7\n", "@5,7"},
-        {{"--interval", "0"}, "@0,1\n@2,2\n", "@0,1|@1,|@2,2"},
+        {{"--epoch"}, "0,1\n20.0,2\n", "@0,1|@10,|@20,2"},
+        {{}, "0,1\n", "line 1: \"0\" is a bare number"},
+        {{}, "@0,1\n@10.001,2\n", "line 2: \"@10.001\" is not on the grid"},
         {{}, "@0,1\n@10,2\n@10,3\n", "line 3: \"@10\" repeats the time of line 2"},
         {{}, "@0,1\n@20,2\n@10,3\n", "line 3: \"@10\" is earlier than the time of line 2"},
         {{}, "@0,1\n@15,2\n", "line 2: \"@15\" is not on the grid of the interval: it lies 0.5 of an interval"},

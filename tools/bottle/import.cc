@@ -19,14 +19,14 @@
 #include "files.h"
 #include "samples.h"
 #include "subcommands.h"
-#include "timetext.h"
+#include "place.h"
 
 namespace bottletool {
 namespace {
 
 const char kHelp[] =
     "usage: bottle import OUT --type int|long|float|double --begin TIME --interval SECONDS [--force]\n"
-    "       bottle import OUT --times --type TYPE [--begin TIME] --interval SECONDS [--force]\n"
+    "       bottle import OUT --times [--epoch] --type TYPE [--begin TIME] --interval SECONDS [--force]\n"
     "Reads values from standard input, one per line, or CSV lines whose last field is\n"
     "the value (a first line whose last field is a word, such as \"time,value\", is a\n"
     "header and skipped), and writes them to a new bottle OUT: sample 0 at TIME, the\n"
@@ -43,9 +43,14 @@ const char kHelp[] =
     "  --times              the first field of each CSV line is the TIME of its value,\n"
     "                       which goes to the sample of that time; --begin defaults to\n"
     "                       the first line's time.  Times must increase and lie on the\n"
-    "                       grid of the interval (to within a thousandth of it); a\n"
-    "                       sample with no line is unusable.  A line off the grid,\n"
-    "                       repeated or out of order is an error naming it\n"
+    "                       nominal grid of the interval (to within half a\n"
+    "                       millisecond, or a quarter of the interval where that is\n"
+    "                       less); a sample with no line is unusable.  A line off the\n"
+    "                       grid, repeated or out of order is an error naming it.  A\n"
+    "                       bare number (1435017600) could be a compact date or\n"
+    "                       seconds since 1970, and is refused: write @SECONDS\n"
+    "  --epoch              with --times: the times are seconds since 1970, as\n"
+    "                       dump --epoch writes them\n"
     "  --force              replace OUT if it exists\n"
     "OUT is a regular file (a link is followed to the file it names, and stays); it\n"
     "changes only when the whole input has been read and written, and an existing\n"
@@ -244,60 +249,10 @@ void refuse_comma_in_number(const LineFields &line, std::size_t header_fields, b
                       ", and CSV lines of numbers need a header line such as time,value");
 }
 
-// Places lines by their times on the grid of the new bottle: the sample
-// index of each line's time, which must be later than the line before.
-class TimePlacer {
-public:
-    // `begin_given`: the bottle's begin time was given; otherwise it is
-    // the first line's time.
-    TimePlacer(bottle_hdr *h, bool begin_given) : h_(h), begin_known_(begin_given) {}
-
-    // The sample index of a line's time: within a thousandth of an interval
-    // of a sample time, or within the half millisecond to which dump rounds
-    // its times, whichever is more.
-    std::int64_t index(std::string_view field, std::int64_t line, std::int64_t limit) {
-        constexpr double kTolerance = 1e-3;  // of an interval
-        constexpr double kHalfMillisecond = 0.5e-3;
-        constexpr double kFarthest = 0x1p52;
-        if (field.size() > LineReader::kMaxField) throw Failure(line_label(line) + "the time is longer than 256 characters");
-        const std::string_view text = bare(field);
-        TimeProblem problem;
-        const auto t = parse_time(text, &problem);
-        if (!t) throw Failure(line_label(line) + shown_field(text) + " is not a time: " + problem.what);
-        if (!begin_known_) {
-            h_->beg = *t;  // the header is written from the record, and no sample is yet
-            begin_known_ = true;
-        }
-        const Timeline grid = timeline_of(h_);
-        const double q = (*t - grid.beg) / grid.step;
-        if (!(std::fabs(q) < kFarthest) || q >= static_cast<double>(limit))
-            throw Failure(line_label(line) + shown_field(text) + " lies beyond the samples a bottle can hold from " +
-                          iso_time(grid.beg));
-        const double whole = std::nearbyint(q);
-        const double slack = (kHalfMillisecond + time_resolution(*t, grid.beg)) / grid.step;
-        if (std::fabs(q - whole) > std::max(kTolerance, slack))
-            throw Failure(line_label(line) + shown_field(text) + " is not on the grid of the interval: it lies " +
-                          interval_fraction_text(q - std::floor(q)) + " of an interval after a sample time");
-        const auto i = static_cast<std::int64_t>(whole);
-        if (i < 0) throw Failure(line_label(line) + shown_field(text) + " is before the begin time " + iso_time(grid.beg));
-        if (i == last_) throw Failure(line_label(line) + shown_field(text) + " repeats the time of line " + std::to_string(last_line_));
-        if (i < last_)
-            throw Failure(line_label(line) + shown_field(text) + " is earlier than the time of line " + std::to_string(last_line_));
-        last_ = i;
-        last_line_ = line;
-        return i;
-    }
-
-private:
-    bottle_hdr *h_;
-    bool begin_known_;
-    std::int64_t last_ = -1, last_line_ = 0;
-};
-
 // Reads every line of standard input into the writer; a line that holds no
 // usable value of the type is a Failure naming it.
 template <class T>
-void import_lines(SampleWriter<T> &writer, T unusable, int type, std::optional<TimePlacer> placer) {
+void import_lines(SampleWriter<T> &writer, T unusable, int type, std::optional<RowPlacer> placer) {
     const char *type_name = zulu::format::kTypes[static_cast<std::size_t>(type)].name;
     const std::int64_t limit = zulu::format::addressable_samples(type, zulu::format::kHeaderSize);
     LineReader input(STDIN_FILENO);
@@ -334,7 +289,7 @@ void import_lines(SampleWriter<T> &writer, T unusable, int type, std::optional<T
             break;
         }
         if (placer) {
-            const std::int64_t i = placer->index(time_field, input.line(), limit);
+            const std::int64_t i = placer->index(bare(time_field), input.line(), limit);
             while (writer.count() < i) writer.push(unusable);
         }
         if (writer.count() >= limit)
@@ -364,7 +319,7 @@ std::string required(const Args &args, const char *option) {
 }
 
 int run_import(const std::vector<std::string> &words) {
-    const Args args(words, {{"type", 0, true}, {"begin", 0, true}, {"interval", 0, true}, {"times"}, {"force"}});
+    const Args args(words, {{"type", 0, true}, {"begin", 0, true}, {"interval", 0, true}, {"times"}, {"epoch"}, {"force"}});
     const std::string out = args.operands(1, 1)[0];
     const std::string type_name = required(args, "type");
     const auto type = type_code(type_name);
@@ -373,6 +328,9 @@ int run_import(const std::vector<std::string> &words) {
     const auto begin = args.value("begin");
     const double beg = times && !begin ? 0 : read_time("begin", required(args, "begin"));
     const double ivl = read_interval(required(args, "interval"));
+    const bool epoch = args.has("epoch");
+    if (epoch && !times) throw UsageError("--epoch says how the times of --times are written");
+    if (times && ivl == 0) throw UsageError("--times places rows on the grid of the interval, which must be above 0");
     need_standard_stream(STDIN_FILENO);
     std::vector<InputFile> inputs;
     if (auto in = input_file(STDIN_FILENO, "standard input")) inputs.push_back(*in);
@@ -382,8 +340,8 @@ int run_import(const std::vector<std::string> &words) {
     with_sample_type(*type, [&](auto tag) {
         using T = decltype(tag);
         SampleWriter<T> writer(bottle.get());
-        std::optional<TimePlacer> placer;
-        if (times) placer.emplace(bottle.get(), begin.has_value());
+        std::optional<RowPlacer> placer;
+        if (times) placer.emplace(bottle.get(), begin.has_value(), epoch ? RowTimes::kSeconds : RowTimes::kText);
         import_lines(writer, unusable_as<T>(bot_usym(bottle.get())), *type, placer);
         writer.finish();
     });
