@@ -26,10 +26,25 @@ public:
     // The line the C interface prints for the same failure ("bopen:  ...\n"),
     // which the command shows before its own message; may be empty.
     const std::string &library_line() const { return library_line_; }
+    // The errno value of the system call that failed, where one did (0
+    // otherwise), and whether the file is not a usable bottle: for callers
+    // that raise exceptions by kind, as the Python package does.
+    int error_number() const { return error_number_; }
+    bool not_bottle() const { return not_bottle_; }
+    Failure &with_errno(int e) {
+        error_number_ = e;
+        return *this;
+    }
+    Failure &as_not_bottle() {
+        not_bottle_ = true;
+        return *this;
+    }
 
 private:
     int status_;
     std::string library_line_;
+    int error_number_ = 0;
+    bool not_bottle_ = false;
 };
 
 using zulu::timetext::quoted;

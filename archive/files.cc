@@ -158,10 +158,16 @@ ViewedBottle::ViewedBottle(const std::string &name) : name_(name) {
         opened.error == zulu::core::OpenError::kNotBottle && opened.problem != zulu::core::HeaderProblem::kUnreadable;
     const std::string reason = header_problem ? zulu::core::problem_text(opened) : open_problem(name);
     if (!reason.empty()) problem_ = name + ": " + reason;
+    not_bottle_ = header_problem;
+    open_errno_ = header_problem ? 0 : (opened.sys_errno != 0 ? opened.sys_errno : EINVAL);
 }
 
 void ViewedBottle::require() const {
-    if (!h_) throw Failure(problem_, kFailed, library_line_);
+    if (!h_) {
+        Failure failure(problem_, kFailed, library_line_);
+        if (not_bottle_) failure.as_not_bottle();
+        throw failure.with_errno(open_errno_);
+    }
 }
 
 std::int64_t ViewedBottle::count() const { return h_ ? samples_held(stored_, size_, h_->nsam) : 0; }
@@ -310,7 +316,7 @@ OutputTarget::OutputTarget(const std::string &name, const std::vector<InputFile>
         return;
     }
     refuse_input(inputs, FileId{st.st_dev, st.st_ino}, name);
-    if (!rules_.replace) throw Failure(name + " already exists (--force replaces it)");
+    if (!rules_.replace) throw Failure(name + " already exists (--force replaces it)").with_errno(EEXIST);
     create_temporary(real_path(name, st));
 }
 
@@ -355,7 +361,7 @@ void OutputTarget::commit() {
     if (temp_.empty()) return;
     const int r = rules_.replace ? std::rename(temp_.c_str(), target_.c_str()) : rename_without_replacing(temp_, target_);
     if (r != 0) {
-        if (errno == EEXIST) throw Failure(shown_ + " already exists (--force replaces it)");
+        if (errno == EEXIST) throw Failure(shown_ + " already exists (--force replaces it)").with_errno(EEXIST);
         throw Failure("cannot create " + shown_ + ": " + system_error());
     }
     committed_ = true;

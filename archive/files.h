@@ -62,6 +62,8 @@ private:
     bottle_hdr *h_ = nullptr;
     std::string problem_;
     std::string library_line_;
+    bool not_bottle_ = false;
+    int open_errno_ = 0;
     bottle_hdr stored_{};
     std::int64_t size_ = 0;
 };

@@ -40,9 +40,13 @@ void find_gaps(const ViewedBottle &bottle, std::int64_t least,
     with_sample_type(bot_type(bottle.get()), [&](auto tag) { find_gaps_of<decltype(tag)>(bottle, least, gap); });
 }
 
+GapFields gap_fields(const Grid &grid, std::int64_t first, std::int64_t end) {
+    return {timetext::iso_time(grid.time(first)), timetext::iso_time(grid.time(end - 1)), end - first};
+}
+
 std::string gap_row(const std::string &file, const Grid &grid, std::int64_t first, std::int64_t end) {
-    return csv_field(file) + "," + timetext::iso_time(grid.time(first)) + "," + timetext::iso_time(grid.time(end - 1)) +
-           "," + std::to_string(end - first) + "\n";
+    const GapFields f = gap_fields(grid, first, end);
+    return csv_field(file) + "," + f.start + "," + f.end + "," + std::to_string(f.samples) + "\n";
 }
 
 }  // namespace zulu::archive

@@ -17,9 +17,16 @@ inline constexpr char kGapsHeader[] = "file,start,end,samples\n";
 void find_gaps(const ViewedBottle &bottle, std::int64_t least,
                const std::function<void(std::int64_t first, std::int64_t end)> &gap);
 
-// The row of one run: the file as a CSV field, the times (ISO 8601 with
-// milliseconds) of its first and last sample, and its length; with the
-// line's newline.
+// The fields of the row of one run: the times (ISO 8601 with
+// milliseconds) of its first and last sample, and its length.
+struct GapFields {
+    std::string start, end;
+    std::int64_t samples = 0;
+};
+GapFields gap_fields(const Grid &grid, std::int64_t first, std::int64_t end);
+
+// The row of one run as a line of CSV: the file as a field, then the
+// fields above; with the line's newline.
 std::string gap_row(const std::string &file, const Grid &grid, std::int64_t first, std::int64_t end);
 
 }  // namespace zulu::archive

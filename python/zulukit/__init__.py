@@ -29,7 +29,8 @@ import numpy as _np
 
 from . import _zulukit
 
-__all__ = ["Bottle", "BottleError", "open", "create", "atod", "dtoa", "dtov", "vtod"]
+__all__ = ["Bottle", "BottleError", "open", "create", "atod", "dtoa", "dtov", "vtod",
+           "cut", "cat", "gaps", "stats", "export"]
 
 BottleError = _zulukit.BottleError
 
@@ -307,3 +308,6 @@ def vtod(records, zone=0):
     scalar = array.ndim == 0
     times = _zulukit.vtod(_np.atleast_1d(array).reshape(-1), zone)
     return float(times[0]) if scalar else times
+
+
+from .operations import cat, cut, export, gaps, stats  # noqa: E402 - after the names they use

@@ -1,0 +1,77 @@
+"""The archive jobs of the bottle command, called from Python.
+
+Each runs the same code as its subcommand and follows the same output
+rule: the output is written under a temporary name and renamed into place
+only when it is complete, an existing file is replaced only with
+force=True, and no input is ever written.  Failures are exceptions:
+OSError (FileNotFoundError, FileExistsError, ...) where a system call
+failed, BottleError for a file that is not a bottle, ValueError for data
+or arguments that cannot be used.
+"""
+
+import os as _os
+
+from . import _zulukit
+
+__all__ = ["cut", "cat", "gaps", "stats", "export"]
+
+
+def _time(t):
+    """Seconds since 1970 of a time argument: None, a float, an ISO 8601
+    or compact text (as the command reads it), numpy.datetime64 or
+    datetime.datetime."""
+    if t is None:
+        return None
+    if isinstance(t, str):
+        return _zulukit.parse_time(t)
+    from . import _seconds  # the package's one conversion of times
+
+    return _seconds(t)
+
+
+def _path(p):
+    p = _os.fspath(p)
+    return p.decode() if isinstance(p, bytes) else p
+
+
+def cut(src, dst, start=None, end=None, *, force=False):
+    """Writes the samples of the bottle src from start to end, both
+    included (None: the first and the last sample), to the new bottle dst,
+    as `bottle cut` does."""
+    _zulukit.cut(_path(src), _path(dst), _time(start), _time(end), bool(force))
+
+
+def cat(dst, srcs, overlap=None, *, force=False):
+    """Joins the bottles srcs into the new bottle dst in time order, as
+    `bottle cat` does; overlap is None (usable samples that differ are an
+    error), "first" or "last" (that input wins)."""
+    if isinstance(srcs, (str, bytes, _os.PathLike)):
+        raise TypeError("srcs must be a sequence of paths")
+    _zulukit.cat(_path(dst), [_path(s) for s in srcs], overlap, bool(force))
+
+
+def gaps(paths, min=1):  # noqa: A002 - the command's option name
+    """The runs of at least min unusable samples in the bottles, as the
+    rows `bottle gaps` prints: (file, start, end, samples), the times as
+    ISO 8601 texts with milliseconds."""
+    if isinstance(paths, (str, bytes, _os.PathLike)):
+        paths = [paths]
+    return _zulukit.gaps([_path(p) for p in paths], int(min))
+
+
+def stats(path):
+    """The counts of a bottle's samples and the least, greatest and mean
+    of the usable ones, as `bottle info --stats` gives them: a dict with
+    count, usable, unusable, nan (NaN samples, left out of the others),
+    min, max and mean (None without usable samples)."""
+    return _zulukit.stats(_path(path))
+
+
+def export(src, dst, name="value", units=None, title=None, deflate=0, *, force=False):
+    """Writes the bottle src as the netCDF-4 file dst, as `bottle export`
+    does: the samples as variable name in their own type with the unusable
+    value as _FillValue, and a time coordinate that decodes to each
+    sample's nominal time, exact to the microsecond."""
+    if not _zulukit.can_export():
+        raise RuntimeError("zulukit was built without netCDF; export is not available")
+    _zulukit.export(_path(src), _path(dst), str(name), units, title, int(deflate), bool(force))
