@@ -613,6 +613,8 @@ TEST(BottleCommand, HelpForEachCommandAndItsManPageAgree) {
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out.rfind(std::string("usage: bottle ") + command, 0), 0u) << r.out;
         EXPECT_TRUE(contains(man, std::string(".SS ") + command)) << command;
+        std::istringstream lines(r.out);
+        for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 79u) << command << ": " << line;
         std::istringstream words(r.out);
         for (std::string word; words >> word;) {
             if (word.rfind("--", 0) != 0 || word.size() < 3) continue;

@@ -10,19 +10,69 @@
 namespace bottletool {
 namespace {
 
-const OptionSpec *find_long(const std::vector<OptionSpec> &options, std::string_view name) {
-    auto it = std::find_if(options.begin(), options.end(), [&](const OptionSpec &s) { return s.name == name; });
-    return it == options.end() ? nullptr : &*it;
+constexpr std::size_t kWidth = 79;  // of every line of --help
+
+const Option *find_option(Options options, std::string_view name, char alias) {
+    for (const Option *o : options)
+        if (name.empty() ? o->alias == alias : o->name == name) return o;
+    return nullptr;
 }
 
-const OptionSpec *find_alias(const std::vector<OptionSpec> &options, char alias) {
-    auto it = std::find_if(options.begin(), options.end(), [&](const OptionSpec &s) { return s.alias == alias; });
-    return it == options.end() ? nullptr : &*it;
+// A whole number from an option value, within [min, max]; a usage error
+// naming the option otherwise.
+std::int64_t read_count(std::string_view option, std::string_view text, std::int64_t min, std::int64_t max) {
+    std::int64_t n = 0;
+    const char *end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, n);
+    if (ec != std::errc() || ptr != end || n < min || n > max)
+        throw UsageError("--" + std::string(option) + " needs a whole number from " + std::to_string(min) + " to " +
+                         std::to_string(max) + ", not " + quoted(text));
+    return n;
+}
+
+// Appends the words of text at column `column` of the line `out` ends
+// with, breaking lines at spaces before kWidth and indenting the lines
+// after the first by `indent`.  The spaces between words on one line are
+// kept (two after a sentence).
+void append_wrapped(std::string &out, std::string_view text, std::size_t column, std::size_t indent) {
+    std::size_t gap = 0;  // the spaces before the next word
+    bool line_start = true;
+    while (!text.empty()) {
+        const std::size_t space = text.find(' ');
+        const std::string_view word = text.substr(0, space);
+        text.remove_prefix(space == std::string_view::npos ? text.size() : space + 1);
+        if (word.empty()) {
+            ++gap;
+            continue;
+        }
+        if (!line_start && column + gap + word.size() > kWidth) {
+            out += '\n' + std::string(indent, ' ');
+            column = indent;
+            line_start = true;
+        }
+        if (!line_start) {
+            out.append(gap, ' ');
+            column += gap;
+        }
+        out += word;
+        column += word.size();
+        line_start = false;
+        gap = 1;
+    }
+    out += '\n';
+}
+
+// "-o, --output OUT" or "--force": the left column of an option's row.
+std::string option_words(const Option &o) {
+    std::string words = o.alias ? std::string{'-', o.alias, ',', ' '} : "";
+    words += "--" + std::string(o.name);
+    if (!o.value.empty()) words += " " + std::string(o.value);
+    return words;
 }
 
 }  // namespace
 
-Args::Args(const std::vector<std::string> &words, const std::vector<OptionSpec> &options) {
+Args::Args(const std::vector<std::string> &words, Options options) : options_(options) {
     bool options_done = false;
     for (std::size_t i = 0; i < words.size(); ++i) {
         const std::string &word = words[i];
@@ -34,35 +84,50 @@ Args::Args(const std::vector<std::string> &words, const std::vector<OptionSpec> 
             options_done = true;
             continue;
         }
-        const OptionSpec *option = nullptr;
+        const Option *option = nullptr;
         std::optional<std::string> inline_value;
         if (word[1] == '-') {
             const std::size_t eq = word.find('=');
-            option = find_long(options, std::string_view(word).substr(2, eq == std::string::npos ? eq : eq - 2));
+            const std::string_view name = std::string_view(word).substr(2, eq == std::string::npos ? eq : eq - 2);
+            if (!name.empty()) option = find_option(options, name, 0);
             if (eq != std::string::npos) inline_value = word.substr(eq + 1);
         } else if (word.size() == 2) {
-            option = find_alias(options, word[1]);
+            option = find_option(options, {}, word[1]);
         }
         if (!option) throw UsageError("unknown option " + quoted(word));
         const std::string name(option->name);
-        if (values_.count(name)) throw UsageError("option --" + name + " is given twice");
-        if (!option->takes_value) {
+        if (find(*option)) throw UsageError("option --" + name + " is given twice");
+        if (option->value.empty()) {
             if (inline_value) throw UsageError("option --" + name + " takes no value");
-            values_[name] = "";
+            values_.emplace_back(option, "");
         } else if (inline_value) {
-            values_[name] = *inline_value;
+            values_.emplace_back(option, *inline_value);
         } else if (i + 1 < words.size()) {
-            values_[name] = words[++i];
+            values_.emplace_back(option, words[++i]);
         } else {
             throw UsageError("option --" + name + " needs a value");
         }
     }
 }
 
-std::optional<std::string> Args::value(std::string_view name) const {
-    auto it = values_.find(std::string(name));
-    if (it == values_.end()) return std::nullopt;
-    return it->second;
+const std::string *Args::find(const Option &option) const {
+    if (std::find(options_.begin(), options_.end(), &option) == options_.end())
+        throw std::logic_error("--" + std::string(option.name) + " is not an option of this command");
+    for (const auto &[o, value] : values_)
+        if (o == &option) return &value;
+    return nullptr;
+}
+
+std::optional<std::string> Args::value(const Option &option) const {
+    if (const std::string *v = find(option)) return *v;
+    return std::nullopt;
+}
+
+std::optional<std::int64_t> Args::count(const Option &option) const {
+    const std::string *v = find(option);
+    if (!v && option.fallback.empty()) return std::nullopt;
+    return read_count(option.name, v ? std::string_view(*v) : option.fallback, option.bounds.least,
+                      option.bounds.most);
 }
 
 const std::vector<std::string> &Args::operands(std::size_t min, std::size_t max) const {
@@ -71,22 +136,31 @@ const std::vector<std::string> &Args::operands(std::size_t min, std::size_t max)
     return operands_;
 }
 
+std::string help_text(std::string_view usage, Options options, std::string_view notes, bool takes_time) {
+    std::size_t column = 0;
+    for (const Option *o : options) column = std::max(column, 2 + option_words(*o).size() + 2);
+    std::string text(usage);
+    for (const Option *o : options) {
+        std::string line = "  " + option_words(*o);
+        line.resize(column, ' ');
+        std::string help(o->help);
+        if (o->bounds.shown)
+            help += ", " + std::to_string(o->bounds.least) + " to " + std::to_string(o->bounds.most);
+        if (!o->fallback.empty()) help += " (default: " + std::string(o->fallback) + ")";
+        text += line;
+        append_wrapped(text, help, column, column);
+    }
+    text += notes;
+    if (takes_time) append_wrapped(text, std::string(kTimeForms) + ".", 0, 0);
+    return text;
+}
+
 bool wants_help(const std::vector<std::string> &words) {
     for (const std::string &w : words) {
         if (w == "--") return false;
         if (w == "-h" || w == "--help") return true;
     }
     return false;
-}
-
-std::int64_t read_count(std::string_view option, std::string_view text, std::int64_t min, std::int64_t max) {
-    std::int64_t n = 0;
-    const char *end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, n);
-    if (ec != std::errc() || ptr != end || n < min || n > max)
-        throw UsageError("--" + std::string(option) + " needs a whole number from " + std::to_string(min) + " to " +
-                         std::to_string(max) + ", not " + quoted(text));
-    return n;
 }
 
 void report(std::string_view command, std::string_view message) {
@@ -103,13 +177,14 @@ double read_time(std::string_view option, std::string_view text) {
     throw UsageError(message);
 }
 
-TimeRange read_time_range(const Args &args) {
+TimeRange read_time_range(const Args &args, const Option &from_option, const Option &to_option) {
     TimeRange range;
-    const auto from = args.value("from"), to = args.value("to");
-    if (from) range.from = read_time("from", *from);
-    if (to) range.to = read_time("to", *to);
+    const auto from = args.value(from_option), to = args.value(to_option);
+    if (from) range.from = read_time(from_option.name, *from);
+    if (to) range.to = read_time(to_option.name, *to);
     if (range.from && range.to && *range.from > *range.to)
-        throw UsageError("--from " + *from + " is later than --to " + *to);
+        throw UsageError("--" + std::string(from_option.name) + " " + *from + " is later than --" +
+                         std::string(to_option.name) + " " + *to);
     return range;
 }
 

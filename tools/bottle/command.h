@@ -3,8 +3,8 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -31,39 +31,63 @@ public:
     explicit UsageError(const std::string &what) : Failure(what, kUsage) {}
 };
 
-// One option a subcommand accepts: its long name ("from" for --from), an
-// optional one-letter alias, and whether a value follows it.
-struct OptionSpec {
-    std::string_view name;
-    char alias = 0;
-    bool takes_value = false;
+// The whole numbers an option accepts, least to most; shown in --help as
+// ", LEAST to MOST" after the option's help when `shown`.
+struct Bounds {
+    std::int64_t least = 0, most = -1;  // none when most < least
+    bool shown = false;
 };
 
-// A parsed command line: option values by long name (flags map to "") and
-// the operands in order.  "--opt VALUE", "--opt=VALUE" and "-o VALUE" are
-// accepted; "--" ends the options.
+// One option of a subcommand, as its command line takes it and its --help
+// lists it: the long name ("from" for --from), an optional one-letter
+// alias, the name of its value (empty for a flag), its help, and the
+// default that --help names ("(default: X)").  A subcommand's code names
+// its options by these rows, never by their text.
+struct Option {
+    std::string_view name = {};
+    char alias = 0;
+    std::string_view value = {};
+    std::string_view help = {};
+    std::string_view fallback = {};
+    Bounds bounds = {};
+};
+
+using Options = std::span<const Option *const>;
+
+// A parsed command line: the value of each option given (flags have "")
+// and the operands in order.  "--opt VALUE", "--opt=VALUE" and "-o VALUE"
+// are accepted; "--" ends the options.  Asking for an option that is not
+// one of the rows parsed from is a fault in the program (std::logic_error).
 class Args {
 public:
-    Args(const std::vector<std::string> &words, const std::vector<OptionSpec> &options);
+    Args(const std::vector<std::string> &words, Options options);
 
-    bool has(std::string_view name) const { return values_.count(std::string(name)) != 0; }
-    std::optional<std::string> value(std::string_view name) const;
+    bool has(const Option &option) const { return find(option) != nullptr; }
+    std::optional<std::string> value(const Option &option) const;
+    // The value read as a whole number within the option's bounds (a usage
+    // error otherwise); the row's default when the option is not given and
+    // the row has one.
+    std::optional<std::int64_t> count(const Option &option) const;
     const std::vector<std::string> &operands() const { return operands_; }
 
     // The operands, checked to number from `min` to `max`.
     const std::vector<std::string> &operands(std::size_t min, std::size_t max) const;
 
 private:
-    std::map<std::string, std::string> values_;
+    const std::string *find(const Option &option) const;
+
+    Options options_;
+    std::vector<std::pair<const Option *, std::string>> values_;
     std::vector<std::string> operands_;
 };
 
+// The text of --help: the usage and description, the rows of the options
+// in aligned columns (help wrapped to lines of at most 79 characters),
+// the closing notes, and the forms of TIME where the subcommand takes one.
+std::string help_text(std::string_view usage, Options options, std::string_view notes, bool takes_time);
+
 // True when the words ask for help (-h or --help anywhere before "--").
 bool wants_help(const std::vector<std::string> &words);
-
-// A whole number from an option value, within [min, max]; a usage error
-// naming the option otherwise.
-std::int64_t read_count(std::string_view option, std::string_view text, std::int64_t min, std::int64_t max);
 
 // Standard output and standard error carry the library's printed messages
 // and the program's own: flush standard output before writing a message so
@@ -79,12 +103,20 @@ double read_time(std::string_view option, std::string_view text);
 struct TimeRange {
     std::optional<double> from, to;
 };
-TimeRange read_time_range(const Args &args);
+TimeRange read_time_range(const Args &args, const Option &from, const Option &to);
+
+// --from and --to as dump and plot take them: the samples from the first
+// at or after one time to the last before another.
+inline constexpr Option kStartAt{.name = "from", .value = "TIME",
+                                 .help = "start at the first sample at or after TIME"};
+inline constexpr Option kStopBefore{.name = "to", .value = "TIME",
+                                    .help = "stop before the first sample at or after TIME"};
 
 // Sends what the program prints on standard output (the library's
 // messages and traces included) to standard error from construction on,
 // and keeps the original standard output as data_fd() for the command's
-// own output.  Restored on destruction.
+// own output.  Restored on destruction.  Main does this for the
+// subcommands whose table entry asks for it.
 class StdoutToStderr {
 public:
     StdoutToStderr();

@@ -11,31 +11,36 @@
 namespace bottletool {
 namespace {
 
-const char kHelp[] =
+const char kSynopsis[] =
     "usage: bottle cut IN OUT [--from TIME] [--to TIME] [--force]\n"
     "Writes to a new bottle OUT the samples of the bottle IN whose times lie from\n"
     "TIME to TIME, both included, with the type, interval and unusable value of IN.\n"
     "OUT begins at the time of the first sample it holds, and its sample bytes are\n"
     "those of IN, unchanged.  When no sample lies in the times, OUT holds none and\n"
-    "begins where the next sample of IN after them would be.\n"
-    "  --from TIME   the earliest time kept (default: the first sample)\n"
-    "  --to TIME     the latest time kept (default: the last sample)\n"
-    "  --force       replace OUT if it exists\n"
+    "begins where the next sample of IN after them would be.\n";
+
+constexpr Option kFrom{.name = "from", .value = "TIME", .help = "the earliest time kept",
+                       .fallback = "the first sample"};
+constexpr Option kTo{.name = "to", .value = "TIME", .help = "the latest time kept", .fallback = "the last sample"};
+constexpr Option kForce{.name = "force", .help = "replace OUT if it exists"};
+constexpr const Option *kOptions[] = {&kFrom, &kTo, &kForce};
+
+const char kNotes[] =
     "OUT is a regular file (a link is followed to the file it names, and stays); it\n"
     "changes only once it is complete, and is never IN.  The bottle library's\n"
     "messages go to standard error.\n";
 
-int run_cut(const std::vector<std::string> &words) {
-    const Args args(words, {{"from", 0, true}, {"to", 0, true}, {"force"}});
+int run_cut(const Args &args, const Context &) {
     const std::vector<std::string> &files = args.operands(2, 2);
-    const TimeRange range = read_time_range(args);
-    const StdoutToStderr route;  // the library's messages are errors here
-    zulu::archive::cut(files[0], files[1], {range.from, range.to, {.force = args.has("force")}});
+    const TimeRange range = read_time_range(args, kFrom, kTo);
+    zulu::archive::cut(files[0], files[1], {range.from, range.to, {.force = args.has(kForce)}});
     return 0;
 }
 
 }  // namespace
 
-const Subcommand kCut{"cut", "copy the samples between two times to a new bottle", kHelp, true, run_cut};
+const Subcommand kCut{.name = "cut", .summary = "copy the samples between two times to a new bottle",
+                      .usage = kSynopsis, .options = kOptions, .notes = kNotes, .takes_time = true, .reroutes = true,
+                      .run = run_cut};
 
 }  // namespace bottletool

@@ -4,8 +4,6 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "command.h"
 #include "files.h"
 #include "samples.h"
@@ -15,17 +13,22 @@
 namespace bottletool {
 namespace {
 
-const char kHelp[] =
-    "usage: bottle dump FILE [--from TIME] [--to TIME | --count N] [--epoch] [--missing TEXT]\n"
+const char kSynopsis[] =
+    "usage: bottle dump FILE [--from TIME] [--to TIME | --count N] [--epoch]\n"
+    "                        [--missing TEXT]\n"
     "Writes the samples of the bottle FILE as CSV on standard output: a header line\n"
-    "\"time,value\", then one line per sample, oldest first.  Times are ISO 8601 in GMT\n"
-    "with milliseconds; values are written so that they read back exactly.\n"
-    "  --from TIME    start at the first sample at or after TIME\n"
-    "  --to TIME      stop before the first sample at or after TIME\n"
-    "  --count N      write at most N samples\n"
-    "  --epoch        write times as seconds since 1970-01-01 00:00:00 GMT\n"
-    "  --missing TEXT write TEXT for an unusable sample (default: an empty field)\n"
-    "The bottle library's messages go to standard error.\n";
+    "\"time,value\", then one line per sample, oldest first.  Times are ISO 8601 in\n"
+    "GMT with milliseconds; values are written so that they read back exactly.\n";
+
+constexpr Option kCount{.name = "count", .value = "N", .help = "write at most N samples", .bounds = {0, INT64_MAX}};
+constexpr Option kEpoch{.name = "epoch", .help = "write times as seconds since 1970-01-01 00:00:00 GMT"};
+constexpr Option kMissing{.name = "missing",
+                          .value = "TEXT",
+                          .help = "write TEXT for an unusable sample",
+                          .fallback = "an empty field"};
+constexpr const Option *kOptions[] = {&kStartAt, &kStopBefore, &kCount, &kEpoch, &kMissing};
+
+const char kNotes[] = "The bottle library's messages go to standard error.\n";
 
 constexpr std::size_t kMaxMissingChars = 1000;
 
@@ -38,13 +41,13 @@ struct DumpOptions {
 
 DumpOptions read_options(const Args &args) {
     DumpOptions o;
-    const TimeRange range = read_time_range(args);
+    const TimeRange range = read_time_range(args, kStartAt, kStopBefore);
     o.from = range.from;
     o.to = range.to;
-    if (auto v = args.value("count")) o.count = read_count("count", *v, 0, INT64_MAX);
+    o.count = args.count(kCount);
     if (o.to && o.count) throw UsageError("--to and --count cannot be used together");
-    o.epoch = args.has("epoch");
-    o.missing = args.value("missing").value_or("");
+    o.epoch = args.has(kEpoch);
+    o.missing = args.value(kMissing).value_or("");
     if (o.missing.size() > kMaxMissingChars || o.missing.find_first_of("\r\n") != std::string::npos)
         throw UsageError("--missing needs a text of at most 1000 characters on one line");
     return o;
@@ -76,15 +79,10 @@ void write_lines(const ViewedBottle &bottle, std::int64_t first, std::int64_t en
     });
 }
 
-int run_dump(const std::vector<std::string> &words) {
-    const Args args(words, {{"from", 0, true}, {"to", 0, true}, {"count", 0, true}, {"epoch"}, {"missing", 0, true}});
+int run_dump(const Args &args, const Context &context) {
     const std::string file = args.operands(1, 1)[0];
     const DumpOptions o = read_options(args);
-    need_standard_stream(STDOUT_FILENO);
-    // Standard output carries the CSV alone; the library's messages go to
-    // standard error.
-    const StdoutToStderr route;
-    if (const auto in = input_file(file), out = input_file(route.data_fd(), "standard output"); in && out)
+    if (const auto in = input_file(file), out = input_file(context.data_fd, "standard output"); in && out)
         refuse_input({*in}, out->id, out->name);
     const ViewedBottle bottle(file);
     bottle.require();
@@ -93,7 +91,7 @@ int run_dump(const std::vector<std::string> &words) {
     const auto selected = grid.select(o.from, o.to, false);
     const std::int64_t first = selected.first;
     const std::int64_t end = o.count ? first + std::min(*o.count, selected.second - first) : selected.second;
-    OutputBuffer out(route.data_fd(), "standard output");
+    OutputBuffer out(context.data_fd, "standard output");
     out.append("time,value\n");
     with_sample_type(bot_type(h), [&](auto tag) { write_lines<decltype(tag)>(bottle, first, end, o, out); });
     out.flush();
@@ -102,6 +100,8 @@ int run_dump(const std::vector<std::string> &words) {
 
 }  // namespace
 
-const Subcommand kDump{"dump", "write the samples of a bottle as CSV", kHelp, true, run_dump};
+const Subcommand kDump{.name = "dump", .summary = "write the samples of a bottle as CSV", .usage = kSynopsis,
+                       .options = kOptions, .notes = kNotes, .takes_time = true, .needs_stdout = true, .reroutes = true,
+                       .run = run_dump};
 
 }  // namespace bottletool

@@ -3,8 +3,6 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "command.h"
 #include "gaps.h"
 #include "subcommands.h"
@@ -12,14 +10,19 @@
 namespace bottletool {
 namespace {
 
-const char kHelp[] =
+const char kSynopsis[] =
     "usage: bottle gaps FILE... [--min N]\n"
-    "Writes on standard output, as CSV with the header line \"file,start,end,samples\",\n"
-    "every run of unusable samples in each bottle FILE: the times (GMT, ISO 8601 with\n"
-    "milliseconds, as dump writes them) of its first and its last sample, and how\n"
-    "many samples it holds.  Only stored samples make gaps: the times before the\n"
-    "first sample and after the last one are not gaps.\n"
-    "  --min N   leave out runs of fewer than N samples\n"
+    "Writes on standard output, as CSV with the header line\n"
+    "\"file,start,end,samples\", every run of unusable samples in each bottle FILE:\n"
+    "the times (GMT, ISO 8601 with milliseconds, as dump writes them) of its first\n"
+    "and its last sample, and how many samples it holds.  Only stored samples make\n"
+    "gaps: the times before the first sample and after the last one are not gaps.\n";
+
+constexpr Option kMin{.name = "min", .value = "N", .help = "leave out runs of fewer than N samples", .fallback = "1",
+                      .bounds = {1, INT64_MAX}};
+constexpr const Option *kOptions[] = {&kMin};
+
+const char kNotes[] =
     "The exit status is 0 whether or not there are gaps; a FILE that is not a\n"
     "readable bottle gets a message on standard error, the other files are still\n"
     "read, and the exit status is 1.\n";
@@ -37,14 +40,11 @@ bool write_gaps(const std::string &name, std::int64_t least, OutputBuffer &out) 
     return true;
 }
 
-int run_gaps(const std::vector<std::string> &words) {
-    const Args args(words, {{"min", 0, true}});
+int run_gaps(const Args &args, const Context &context) {
     const std::vector<std::string> &files = args.operands(1, SIZE_MAX);
-    const std::int64_t least = args.has("min") ? read_count("min", *args.value("min"), 1, INT64_MAX) : 1;
-    need_standard_stream(STDOUT_FILENO);
-    const StdoutToStderr route;  // standard output carries the CSV alone
-    refuse_output_among(files, route.data_fd());
-    OutputBuffer out(route.data_fd(), "standard output");
+    const std::int64_t least = *args.count(kMin);
+    refuse_output_among(files, context.data_fd);
+    OutputBuffer out(context.data_fd, "standard output");
     out.append(kGapsHeader);
     std::size_t unreadable = 0;
     for (const std::string &f : files)
@@ -56,6 +56,8 @@ int run_gaps(const std::vector<std::string> &words) {
 
 }  // namespace
 
-const Subcommand kGaps{"gaps", "list the runs of unusable samples in bottles as CSV", kHelp, false, run_gaps};
+const Subcommand kGaps{.name = "gaps", .summary = "list the runs of unusable samples in bottles as CSV",
+                       .usage = kSynopsis, .options = kOptions, .notes = kNotes, .needs_stdout = true, .reroutes = true,
+                       .run = run_gaps};
 
 }  // namespace bottletool

@@ -24,34 +24,39 @@
 namespace bottletool {
 namespace {
 
-const char kHelp[] =
-    "usage: bottle import OUT --type int|long|float|double --begin TIME --interval SECONDS [--force]\n"
-    "       bottle import OUT --times [--epoch] --type TYPE [--begin TIME] --interval SECONDS [--force]\n"
-    "Reads values from standard input, one per line, or CSV lines whose last field is\n"
-    "the value (a first line whose last field is a word, such as \"time,value\", is a\n"
-    "header and skipped), and writes them to a new bottle OUT: sample 0 at TIME, the\n"
-    "next every SECONDS.  Every line is a sample: a blank line, an empty field, NA or\n"
-    "nan is an unusable one.  Numbers take a decimal point and no thousands separator:\n"
-    "a decimal comma or a thousands separator (1,5 or 1,234) is an error, never read\n"
-    "as the digits after the comma; so is, after a header, a line with more fields\n"
-    "than the header, and without one, a line of two plain numbers such as 0,5.  A\n"
-    "value the type cannot hold, or the type's unusable value itself, is an error\n"
-    "naming its line.\n"
-    "  --type TYPE          int (16-bit), long (32-bit), float or double\n"
-    "  --begin TIME         time of the first sample\n"
-    "  --interval SECONDS   time between samples, 0 or more\n"
-    "  --times              the first field of each CSV line is the TIME of its value,\n"
-    "                       which goes to the sample of that time; --begin defaults to\n"
-    "                       the first line's time.  Times must increase and lie on the\n"
-    "                       nominal grid of the interval (to within half a\n"
-    "                       millisecond, or a quarter of the interval where that is\n"
-    "                       less); a sample with no line is unusable.  A line off the\n"
-    "                       grid, repeated or out of order is an error naming it.  A\n"
-    "                       bare number (1435017600) could be a compact date or\n"
-    "                       seconds since 1970, and is refused: write @SECONDS\n"
-    "  --epoch              with --times: the times are seconds since 1970, as\n"
-    "                       dump --epoch writes them\n"
-    "  --force              replace OUT if it exists\n"
+const char kSynopsis[] =
+    "usage: bottle import OUT --type int|long|float|double --begin TIME\n"
+    "                         --interval SECONDS [--force]\n"
+    "       bottle import OUT --times [--epoch] --type TYPE [--begin TIME]\n"
+    "                         --interval SECONDS [--force]\n"
+    "Reads values from standard input, one per line, or CSV lines whose last field\n"
+    "is the value (a first line whose last field is a word, such as \"time,value\", is\n"
+    "a header and skipped), and writes them to a new bottle OUT: sample 0 at TIME,\n"
+    "the next every SECONDS.  Every line is a sample: a blank line, an empty field,\n"
+    "NA or nan is an unusable one.  Numbers take a decimal point and no thousands\n"
+    "separator: a decimal comma or a thousands separator (1,5 or 1,234) is an error,\n"
+    "never read as the digits after the comma; so is, after a header, a line with\n"
+    "more fields than the header, and without one, a line of two plain numbers such\n"
+    "as 0,5.  A value the type cannot hold, or the type's unusable value itself, is\n"
+    "an error naming its line.\n";
+
+constexpr Option kType{.name = "type", .value = "TYPE", .help = "int (16-bit), long (32-bit), float or double"};
+constexpr Option kBegin{.name = "begin", .value = "TIME", .help = "time of the first sample"};
+constexpr Option kInterval{.name = "interval", .value = "SECONDS", .help = "time between samples, 0 or more"};
+constexpr Option kTimes{
+    .name = "times",
+    .help = "the first field of each CSV line is the TIME of its value, which goes to the sample of that time; "
+            "--begin defaults to the first line's time.  Times must increase and lie on the nominal grid of the "
+            "interval (to within half a millisecond, or a quarter of the interval where that is less); a sample "
+            "with no line is unusable.  A line off the grid, repeated or out of order is an error naming it.  A "
+            "bare number (1435017600) could be a compact date or seconds since 1970, and is refused: write "
+            "@SECONDS"};
+constexpr Option kEpoch{.name = "epoch",
+                        .help = "with --times: the times are seconds since 1970, as dump --epoch writes them"};
+constexpr Option kForce{.name = "force", .help = "replace OUT if it exists"};
+constexpr const Option *kOptions[] = {&kType, &kBegin, &kInterval, &kTimes, &kEpoch, &kForce};
+
+const char kNotes[] =
     "OUT is a regular file (a link is followed to the file it names, and stays); it\n"
     "changes only when the whole input has been read and written, and an existing\n"
     "OUT is never replaced without --force.  The bottle library's messages go to\n"
@@ -312,30 +317,28 @@ double read_interval(const std::string &text) {
     return ivl;
 }
 
-std::string required(const Args &args, const char *option) {
+std::string required(const Args &args, const Option &option) {
     auto v = args.value(option);
-    if (!v) throw UsageError(std::string("--") + option + " is required");
+    if (!v) throw UsageError("--" + std::string(option.name) + " is required");
     return *v;
 }
 
-int run_import(const std::vector<std::string> &words) {
-    const Args args(words, {{"type", 0, true}, {"begin", 0, true}, {"interval", 0, true}, {"times"}, {"epoch"}, {"force"}});
+int run_import(const Args &args, const Context &) {
     const std::string out = args.operands(1, 1)[0];
-    const std::string type_name = required(args, "type");
+    const std::string type_name = required(args, kType);
     const auto type = type_code(type_name);
     if (!type) throw UsageError("--type must be int, long, float or double, not " + quoted(type_name));
-    const bool times = args.has("times");
-    const auto begin = args.value("begin");
-    const double beg = times && !begin ? 0 : read_time("begin", required(args, "begin"));
-    const double ivl = read_interval(required(args, "interval"));
-    const bool epoch = args.has("epoch");
+    const bool times = args.has(kTimes);
+    const auto begin = args.value(kBegin);
+    const double beg = times && !begin ? 0 : read_time(kBegin.name, required(args, kBegin));
+    const double ivl = read_interval(required(args, kInterval));
+    const bool epoch = args.has(kEpoch);
     if (epoch && !times) throw UsageError("--epoch says how the times of --times are written");
     if (times && ivl == 0) throw UsageError("--times places rows on the grid of the interval, which must be above 0");
     need_standard_stream(STDIN_FILENO);
     std::vector<InputFile> inputs;
     if (auto in = input_file(STDIN_FILENO, "standard input")) inputs.push_back(*in);
-    const StdoutToStderr route;  // the library's messages are errors here
-    OutputTarget target(out, inputs, {args.has("force"), false, 0664});
+    OutputTarget target(out, inputs, {args.has(kForce), false, 0664});
     NewBottle bottle(target.temp_path(), out, beg, ivl, *type);
     with_sample_type(*type, [&](auto tag) {
         using T = decltype(tag);
@@ -352,6 +355,7 @@ int run_import(const std::vector<std::string> &words) {
 
 }  // namespace
 
-const Subcommand kImport{"import", "make a bottle from values on standard input", kHelp, true, run_import};
+const Subcommand kImport{.name = "import", .summary = "make a bottle from values on standard input", .usage = kSynopsis,
+                         .options = kOptions, .notes = kNotes, .takes_time = true, .reroutes = true, .run = run_import};
 
 }  // namespace bottletool

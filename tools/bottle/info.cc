@@ -20,22 +20,28 @@
 namespace bottletool {
 namespace {
 
-const char kHelp[] =
+const char kSynopsis[] =
     "usage: bottle info FILE... [--stats] [--csv]\n"
     "Describes each bottle FILE: the bottle library's summary line, then the sample\n"
-    "type, sample count, interval, begin and end times (GMT), unusable value and file\n"
-    "size, with a warning where the header's stored sample count differs from the count\n"
-    "the file size gives, or where a partial sample trails the data.\n"
-    "A FILE that is not a bottle gets the library's message in its place; the other\n"
-    "files are still described, and the exit status is 1.\n"
-    "  --stats   add the counts of usable and unusable samples, and the least, the\n"
-    "            greatest and the mean of the usable ones\n"
-    "  --csv     write instead one CSV line per FILE after the header line\n"
-    "            file,type,begin,end,interval,count,unusable,min,max,mean,nan\n"
-    "            (unusable and nan are the counts of unusable and NaN samples;\n"
-    "            they and min, max and mean are empty without --stats, and NaN\n"
-    "            samples are left out of min, max and mean); a FILE that cannot be read\n"
-    "            gets a line with its name alone and a message on standard error\n";
+    "type, sample count, interval, begin and end times (GMT), unusable value and\n"
+    "file size, with a warning where the header's stored sample count differs from\n"
+    "the count the file size gives, or where a partial sample trails the data.  A\n"
+    "FILE that is not a bottle gets the library's message in its place; the other\n"
+    "files are still described, and the exit status is 1.\n";
+
+constexpr Option kStats{.name = "stats",
+                        .help = "add the counts of usable and unusable samples, and the least, the greatest and "
+                                "the mean of the usable ones"};
+constexpr Option kCsv{.name = "csv",
+                      .help = "write instead one CSV line per FILE after the header line "
+                              "file,type,begin,end,interval,count,unusable,min,max,mean,nan (unusable and nan are "
+                              "the counts of unusable and NaN samples; they and min, max and mean are empty without "
+                              "--stats, and NaN samples are left out of min, max and mean); a FILE that cannot be "
+                              "read gets a line with its name alone and a message on standard error"};
+constexpr const Option *kOptions[] = {&kStats, &kCsv};
+
+const char kNotes[] = "";
+
 
 constexpr std::int64_t kHeaderSize = zulu::format::kHeaderSize;
 
@@ -149,16 +155,14 @@ int write_csv(const std::vector<std::string> &files, bool with_stats) {
     return 0;
 }
 
-int run_info(const std::vector<std::string> &words) {
-    const Args args(words, {{"stats"}, {"csv"}});
+int run_info(const Args &args, const Context &) {
     const std::vector<std::string> &files = args.operands(1, SIZE_MAX);
-    need_standard_stream(STDOUT_FILENO);
-    if (args.has("csv")) return write_csv(files, args.has("stats"));
+    if (args.has(kCsv)) return write_csv(files, args.has(kStats));
     refuse_output_among(files, STDOUT_FILENO);
     std::size_t unreadable = 0;
     for (std::size_t i = 0; i < files.size(); ++i) {
         if (i > 0) std::putchar('\n');
-        if (!describe(files[i], args.has("stats"))) ++unreadable;
+        if (!describe(files[i], args.has(kStats))) ++unreadable;
     }
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) throw Failure("cannot write standard output");
     fail_for_unreadable(unreadable, files.size());
@@ -167,6 +171,7 @@ int run_info(const std::vector<std::string> &words) {
 
 }  // namespace
 
-const Subcommand kInfo{"info", "describe bottle files: summary line, header, warnings", kHelp, false, run_info};
+const Subcommand kInfo{.name = "info", .summary = "describe bottle files: summary line, header, warnings",
+                       .usage = kSynopsis, .options = kOptions, .notes = kNotes, .needs_stdout = true, .run = run_info};
 
 }  // namespace bottletool

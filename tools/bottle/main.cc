@@ -35,18 +35,6 @@ void print_usage(std::FILE *to) {
     std::fputs("Run \"bottle COMMAND --help\" for the arguments of each.  Times are in GMT.\n", to);
 }
 
-// Prints text in lines of at most 79 characters, broken at spaces.
-void print_wrapped(std::string_view text, std::FILE *to) {
-    constexpr std::size_t kWidth = 79;
-    while (text.size() > kWidth) {
-        std::size_t cut = text.rfind(' ', kWidth);
-        if (cut == std::string_view::npos || cut == 0) cut = kWidth;
-        std::fprintf(to, "%.*s\n", static_cast<int>(cut), text.data());
-        text.remove_prefix(std::min(text.size(), cut + 1));
-    }
-    std::fprintf(to, "%.*s.\n", static_cast<int>(text.size()), text.data());
-}
-
 const Subcommand *find_subcommand(const std::string &name) {
     for (const Subcommand *s : kSubcommands)
         if (name == s->name) return s;
@@ -57,11 +45,14 @@ int run(const Subcommand &sub, const std::vector<std::string> &words) {
     try {
         if (bottletool::wants_help(words)) {
             bottletool::need_standard_stream(STDOUT_FILENO);
-            std::fputs(sub.help, stdout);
-            if (sub.takes_time) print_wrapped(bottletool::kTimeForms, stdout);
+            std::fputs(bottletool::help_text(sub.usage, sub.options, sub.notes, sub.takes_time).c_str(), stdout);
             return 0;
         }
-        return sub.run(words);
+        const bottletool::Args args(words, sub.options);
+        if (sub.needs_stdout) bottletool::need_standard_stream(STDOUT_FILENO);
+        if (!sub.reroutes) return sub.run(args, {STDOUT_FILENO});
+        const bottletool::StdoutToStderr route;  // the library's messages are errors here
+        return sub.run(args, {route.data_fd()});
     } catch (const bottletool::UsageError &e) {
         bottletool::report(sub.name, e.what());
         std::fprintf(stderr, "Run \"bottle %s --help\" for its usage.\n", sub.name);

@@ -20,25 +20,32 @@
 namespace bottletool {
 namespace {
 
-const char kHelp[] =
-    "usage: bottle plot FILE... -o OUT.svg [--from TIME] [--to TIME] [--width PX] [--height PX]\n"
-    "                   [--title TEXT] [--ylabel TEXT]\n"
+const char kSynopsis[] =
+    "usage: bottle plot FILE... -o OUT.svg [--from TIME] [--to TIME] [--width PX]\n"
+    "                   [--height PX] [--title TEXT] [--ylabel TEXT]\n"
     "Draws the samples of the bottle FILE as an SVG line plot: time (GMT) across,\n"
     "value up, the line broken where samples are unusable.  Each pixel column shows\n"
     "the least and the greatest value of the samples that fall in it.  Several FILEs\n"
     "are drawn over each other on the same axes, each in a colour of its own, with a\n"
-    "legend that names them.\n"
-    "  -o, --output OUT.svg  the file to write, - for standard output; a regular file\n"
-    "                        is replaced once the plot is complete (through a link,\n"
-    "                        the file it names), a device or FIFO written directly\n"
-    "  --from TIME           start at the first sample at or after TIME\n"
-    "  --to TIME             stop before the first sample at or after TIME\n"
-    "  --width PX            width of the image, 200 to 20000 (default 1000)\n"
-    "  --height PX           height of the image, 120 to 20000 (default 400)\n"
-    "  --title TEXT          the title's first words (default: the name FILE, or the\n"
-    "                        number of FILEs)\n"
-    "  --ylabel TEXT         a label along the value axis, such as the units\n"
-    "The bottle library's messages go to standard error.\n";
+    "legend that names them.\n";
+
+constexpr Option kOutput{.name = "output",
+                         .alias = 'o',
+                         .value = "OUT.svg",
+                         .help = "the file to write, - for standard output; a regular file is replaced once the plot "
+                                 "is complete (through a link, the file it names), a device or FIFO written directly"};
+constexpr Option kWidth{
+    .name = "width", .value = "PX", .help = "width of the image", .fallback = "1000", .bounds = {200, 20000, true}};
+constexpr Option kHeight{
+    .name = "height", .value = "PX", .help = "height of the image", .fallback = "400", .bounds = {120, 20000, true}};
+constexpr Option kTitle{.name = "title",
+                        .value = "TEXT",
+                        .help = "the title's first words",
+                        .fallback = "the name FILE, or the number of FILEs"};
+constexpr Option kYlabel{.name = "ylabel", .value = "TEXT", .help = "a label along the value axis, such as the units"};
+constexpr const Option *kOptions[] = {&kOutput, &kStartAt, &kStopBefore, &kWidth, &kHeight, &kTitle, &kYlabel};
+
+const char kNotes[] = "The bottle library's messages go to standard error.\n";
 
 // --- Decimation ----------------------------------------------------------
 
@@ -140,11 +147,6 @@ std::vector<PlotPoint> reduce(const std::vector<PlotPoint> &points, const Grid &
 
 // --- The command ---------------------------------------------------------
 
-std::int64_t size_option(const Args &args, const char *name, std::int64_t min, std::int64_t max, std::int64_t fallback) {
-    const auto v = args.value(name);
-    return v ? read_count(name, *v, min, max) : fallback;
-}
-
 // One input as plotted: its samples [first, end) and their points.
 struct Plotted {
     std::string name;
@@ -190,27 +192,26 @@ void describe_series(const std::vector<Plotted> &plotted, PlotData &data) {
     }
 }
 
-int run_plot(const std::vector<std::string> &words) {
-    const Args args(words, {{"output", 'o', true}, {"from", 0, true}, {"to", 0, true}, {"width", 0, true},
-                            {"height", 0, true}, {"title", 0, true}, {"ylabel", 0, true}});
+int run_plot(const Args &args, const Context &) {
     const std::vector<std::string> &files = args.operands(1, SIZE_MAX);
-    const auto out = args.value("output");
+    const auto out = args.value(kOutput);
     if (!out) throw UsageError("-o OUT.svg is required");
-    const TimeRange range = read_time_range(args);
-    const std::int64_t width = size_option(args, "width", 200, 20000, 1000);
-    const std::int64_t height = size_option(args, "height", 120, 20000, 400);
+    const TimeRange range = read_time_range(args, kStartAt, kStopBefore);
+    const std::int64_t width = *args.count(kWidth), height = *args.count(kHeight);
 
     std::vector<InputFile> inputs;
     for (const std::string &file : files)
         if (auto in = input_file(file)) inputs.push_back(*in);
     OutputTarget target(*out, inputs, {});
-    const StdoutToStderr route;  // the library's messages are errors here
+    // The library's messages are errors here; the route comes after the
+    // target, which for "-" takes standard output itself.
+    const StdoutToStderr route;
     std::vector<Plotted> plotted;
     plotted.reserve(files.size());
     for (const std::string &file : files) plotted.push_back(decimate_file(file, range, width));
 
     const std::string default_title = files.size() == 1 ? files[0] : std::to_string(files.size()) + " bottles";
-    PlotData data{args.value("title").value_or(default_title), args.value("ylabel").value_or(""), 0, 0, 1, 0, {}};
+    PlotData data{args.value(kTitle).value_or(default_title), args.value(kYlabel).value_or(""), 0, 0, 1, 0, {}};
     describe_series(plotted, data);
     if (data.count == 0) {
         const Plotted &p = plotted.front();
@@ -238,6 +239,7 @@ int run_plot(const std::vector<std::string> &words) {
 
 }  // namespace
 
-const Subcommand kPlot{"plot", "draw a bottle as an SVG line plot", kHelp, true, run_plot};
+const Subcommand kPlot{.name = "plot", .summary = "draw a bottle as an SVG line plot", .usage = kSynopsis,
+                       .options = kOptions, .notes = kNotes, .takes_time = true, .run = run_plot};
 
 }  // namespace bottletool

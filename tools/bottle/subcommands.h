@@ -1,19 +1,30 @@
 // The subcommands of the bottle program.
 #pragma once
 
-#include <string>
-#include <vector>
+#include "command.h"
 
 namespace bottletool {
 
+// What main hands a subcommand besides its parsed command line.
+struct Context {
+    // Where the subcommand's own output for standard output goes: the
+    // original standard output, also when main has sent standard output to
+    // standard error.
+    int data_fd;
+};
+
 struct Subcommand {
     const char *name;
-    const char *summary;  // one line for the program's usage
-    const char *help;     // the text of --help
-    bool takes_time;      // --help then also lists the forms of TIME
-    // Runs on the words after the subcommand's name; returns the exit
-    // status or throws a Failure.
-    int (*run)(const std::vector<std::string> &words);
+    const char *summary;        // one line for the program's usage
+    const char *usage;          // --help before the options: usage and description
+    Options options;            // parsed by main, listed by --help
+    const char *notes;          // --help after the options
+    bool takes_time = false;    // --help then also lists the forms of TIME
+    bool needs_stdout = false;  // main fails before running it when standard output was closed at start
+    bool reroutes = false;      // main sends standard output to standard error while it runs
+    // Runs on the parsed command line; returns the exit status or throws a
+    // Failure.
+    int (*run)(const Args &args, const Context &context);
 };
 
 extern const Subcommand kInfo;
