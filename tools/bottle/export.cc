@@ -93,7 +93,7 @@ std::vector<std::string> output_paths(const std::vector<std::string> &files, con
 // A Failure naming `file` with the library's message when a netCDF call
 // has failed.
 void check(int status, const std::string &file) {
-    if (status != NC_NOERR) throw Failure("cannot write " + file + ": " + nc_strerror(status));
+    if (status != NC_NOERR) throw Failure("cannot write " + file + ": " + with_write_reason(nc_strerror(status)));
 }
 
 template <class T>
