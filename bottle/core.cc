@@ -483,6 +483,16 @@ bool flush(bottle_hdr *b, const char *routine) {
     return error(b) == 0;
 }
 
+bool flush_to_disk(bottle_hdr *b, const char *routine) {
+    if (!flush(b, routine) || !state_of(b)->writable) return error(b) == 0;
+    // EINVAL: a file that cannot be synced (a FIFO, some special files).
+    if (sysio::calls().fsync(getfdb(b->pbuf)) != 0 && errno != EINVAL) {
+        record_error(b, errno);
+        if (!state_of(b)->quiet) report(routine, "fsync");
+    }
+    return error(b) == 0;
+}
+
 bool close(bottle_hdr *b, const char *routine) {
     const int fd = getfdb(b->pbuf);
     BottleState *st = state_of(b);
