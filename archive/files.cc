@@ -98,12 +98,10 @@ void clear_pending(const std::string &path) {
 // Paths of temporary files that could not be removed, with the reason.
 std::vector<std::string> left_behind;
 
-// Removes a temporary file.  A removal that fails is tried once more, then
-// noted for the program to report.
+// Removes a temporary file; one that stays is noted for the program to
+// report.
 void remove_temporary(const std::string &path) {
-    for (int attempt = 0; attempt < 2; ++attempt)
-        if (sys().unlink(path.c_str()) == 0 || errno == ENOENT) return;
-    left_behind.push_back(path + ": " + system_error());
+    if (sys().unlink(path.c_str()) != 0 && errno != ENOENT) left_behind.push_back(path + ": " + system_error());
 }
 
 mode_t process_umask() {
@@ -220,7 +218,12 @@ ViewedBottle::ViewedBottle(const std::string &name) : name_(name) {
     library_line_ = zulu::core::open_failure_line(name.c_str(), opened);
     const bool header_problem =
         opened.error == zulu::core::OpenError::kNotBottle && opened.problem != zulu::core::HeaderProblem::kUnreadable;
-    const std::string reason = header_problem ? zulu::core::problem_text(opened) : open_problem(name);
+    std::string reason = header_problem ? zulu::core::problem_text(opened) : open_problem(name);
+    // A failure that looking again does not show (a read error, a call
+    // that failed once): the reason the open itself met.
+    if (reason.empty() && opened.sys_errno != 0)
+        reason = opened.error == zulu::core::OpenError::kNotBottle ? zulu::core::problem_text(opened)
+                                                                   : std::strerror(opened.sys_errno);
     if (!reason.empty()) problem_ = name + ": " + reason;
 }
 
@@ -279,8 +282,8 @@ NewBottle::~NewBottle() {
 
 void NewBottle::finish() {
     const bool flushed = zulu::core::flush(h_);
-    const int error = zulu::core::error(h_);
-    const bool closed = zulu::core::close(std::exchange(h_, nullptr));
+    int error = 0;
+    const bool closed = zulu::core::close(std::exchange(h_, nullptr), "bclose", &error);
     if (!flushed || !closed)
         throw Failure("writing " + shown_ + " failed" + (error != 0 ? std::string(": ") + std::strerror(error) : "") +
                       "; it is left as it was");

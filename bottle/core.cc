@@ -493,7 +493,7 @@ bool flush_to_disk(bottle_hdr *b, const char *routine) {
     return error(b) == 0;
 }
 
-bool close(bottle_hdr *b, const char *routine) {
+bool close(bottle_hdr *b, const char *routine, int *failure) {
     const int fd = getfdb(b->pbuf);
     BottleState *st = state_of(b);
     // The buffer writes a dirty page back (reporting a failure itself) and
@@ -505,8 +505,10 @@ bool close(bottle_hdr *b, const char *routine) {
     bool ok = st->error == 0;
     if (sysio::calls().close(fd) < 0) {
         ok = false;
+        record_error(b, errno);
         if (!st->quiet) report(routine, "close");
     }
+    if (failure) *failure = st->error;
     std::free(st);
     return ok;
 }

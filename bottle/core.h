@@ -185,8 +185,9 @@ bool flush(bottle_hdr *b, const char *routine = "bflush");
 bool flush_to_disk(bottle_hdr *b, const char *routine = "bflush");
 
 // Flushes, closes the file and frees the record.  False when anything
-// failed, now or before.  `routine` names the caller in failure reports
-// ("bclose: header write").
-bool close(bottle_hdr *b, const char *routine = "bclose");
+// failed, now or before; then *failure, where given, gets the errno of the
+// first failure (as error() would have said).  `routine` names the caller
+// in failure reports ("bclose: header write").
+bool close(bottle_hdr *b, const char *routine = "bclose", int *failure = nullptr);
 
 }  // namespace zulu::core
