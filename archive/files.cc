@@ -10,26 +10,45 @@
 #include <utility>
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "failure.h"
 #include "core.h"
+#include "failure.h"
+#include "sysio.h"
 
 namespace zulu::archive {
 namespace {
 
-// --- Removing a pending file when a signal ends the program ---------------
+const sysio::Calls &sys() { return sysio::calls(); }
 
-// The temporary file to remove, or empty; a plain array, for the handler.
-char pending_path[4096];
+// --- Removing pending files when a signal ends the program ---------------
+
+// The temporary files to remove, each slot a path or empty: plain arrays,
+// for the handler.  Slots are taken and given back with the watched
+// signals blocked, so that the handler never sees half a name, and a file
+// is created and noted in one step.
+constexpr std::size_t kPendingSlots = 8;
+constexpr std::size_t kLongestPath = 4096;
+char pending_paths[kPendingSlots][kLongestPath];
+
+// The signals whose default action ends the program while a command
+// writes: interrupted, terminated, hung up, a closed pipe, a file past
+// the size limit.
+constexpr std::array kWatched{SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ};
 
 extern "C" void remove_pending_and_die(int sig) {
-    if (pending_path[0] != '\0') unlink(pending_path);
+    for (char *path : pending_paths)
+        if (path[0] != '\0') unlink(path);
     std::signal(sig, SIG_DFL);
-    std::raise(sig);
+    std::raise(sig);  // delivered, with the default action, when the handler returns
 }
 
+// Installs the handler for each watched signal whose action is the
+// default one: a signal the program ignores (as it does SIGXFSZ, so that
+// writes fail with EFBIG instead) or handles itself is left alone.
 void watch_signals() {
     static bool installed = false;
     if (installed) return;
@@ -37,16 +56,53 @@ void watch_signals() {
     struct sigaction action{};
     action.sa_handler = remove_pending_and_die;
     sigemptyset(&action.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaction(sig, &action, nullptr);
+    for (int sig : kWatched) {
+        struct sigaction old{};
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) sigaction(sig, &action, nullptr);
+    }
 }
 
-bool set_pending(const std::string &path) {
-    if (path.size() >= sizeof pending_path) return false;
-    std::memcpy(pending_path, path.c_str(), path.size() + 1);
-    return true;
+// The watched signals held back for as long as it lives.
+class SignalsHeld {
+public:
+    SignalsHeld() {
+        sigset_t set;
+        sigemptyset(&set);
+        for (int sig : kWatched) sigaddset(&set, sig);
+        pthread_sigmask(SIG_BLOCK, &set, &saved_);
+    }
+    ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+    SignalsHeld(const SignalsHeld &) = delete;
+    SignalsHeld &operator=(const SignalsHeld &) = delete;
+
+private:
+    sigset_t saved_;
+};
+
+// A free slot, or null when every one is taken.
+char *free_slot() {
+    for (char *path : pending_paths)
+        if (path[0] == '\0') return path;
+    return nullptr;
 }
 
-void clear_pending() { pending_path[0] = '\0'; }
+void clear_pending(const std::string &path) {
+    const SignalsHeld held;
+    for (char *slot : pending_paths)
+        if (path == slot) {
+            slot[0] = '\0';
+            return;
+        }
+}
+
+// Paths of temporary files that could not be removed, with the reason.
+std::vector<std::string> left_behind;
+
+// Removes a temporary file; one that stays is noted for the program to
+// report.
+void remove_temporary(const std::string &path) {
+    if (sys().unlink(path.c_str()) != 0 && errno != ENOENT) left_behind.push_back(path + ": " + system_error());
+}
 
 mode_t process_umask() {
     const mode_t mask = umask(0);
@@ -54,12 +110,16 @@ mode_t process_umask() {
     return mask;
 }
 
-// Writes a directory's entries to the disk, so that a rename in it lasts.
-void sync_directory(const std::string &path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    fsync(fd);
-    close(fd);
+// Writes a directory's entries to the disk, so that a rename in it lasts:
+// empty, or what went wrong.  A directory the program may write but not
+// read cannot be opened to be flushed, and is left to the system.
+std::string sync_directory(const std::string &path) {
+    const int fd = sys().open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    if (fd < 0) return errno == EACCES ? "" : system_error();
+    std::string problem;
+    if (sys().fsync(fd) != 0 && errno != EINVAL) problem = system_error();  // EINVAL: cannot be synced
+    if (sys().close(fd) != 0 && problem.empty()) problem = system_error();
+    return problem;
 }
 
 std::string directory_of(const std::string &path) {
@@ -68,14 +128,16 @@ std::string directory_of(const std::string &path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Renames from onto to unless `to` exists; atomic where the file system
-// allows it, else by a hard link and an unlink.
-int rename_without_replacing(const std::string &from, const std::string &to) {
-    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-    if (errno != EINVAL && errno != ENOSYS) return -1;
-    if (link(from.c_str(), to.c_str()) != 0) return -1;
-    unlink(from.c_str());
-    return 0;
+// How rename_without_replacing gave the file its new name.
+enum class Renamed { kNot, kMoved, kLinked };
+
+// Gives `from` the name `to` unless `to` exists: atomic where the file
+// system allows it, else by a hard link, which leaves the name `from` for
+// the caller to remove.  kNot with errno set when neither worked.
+Renamed rename_without_replacing(const std::string &from, const std::string &to) {
+    if (sys().rename_noreplace(from.c_str(), to.c_str()) == 0) return Renamed::kMoved;
+    if (errno != EINVAL && errno != ENOSYS) return Renamed::kNot;
+    return sys().link(from.c_str(), to.c_str()) == 0 ? Renamed::kLinked : Renamed::kNot;
 }
 
 // What a file that is not a regular one is, for messages.
@@ -137,9 +199,9 @@ std::string open_problem(const std::string &name) {
     if (stat(name.c_str(), &st) != 0) return system_error();
     if (S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
     if (!S_ISREG(st.st_mode)) return file_kind(st.st_mode) + ", not a regular file";
-    const int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = sys().open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0);
     if (fd < 0) return system_error();
-    close(fd);
+    sys().close(fd);
     return "";
 }
 
@@ -156,7 +218,12 @@ ViewedBottle::ViewedBottle(const std::string &name) : name_(name) {
     library_line_ = zulu::core::open_failure_line(name.c_str(), opened);
     const bool header_problem =
         opened.error == zulu::core::OpenError::kNotBottle && opened.problem != zulu::core::HeaderProblem::kUnreadable;
-    const std::string reason = header_problem ? zulu::core::problem_text(opened) : open_problem(name);
+    std::string reason = header_problem ? zulu::core::problem_text(opened) : open_problem(name);
+    // A failure that looking again does not show (a read error, a call
+    // that failed once): the reason the open itself met.
+    if (reason.empty() && opened.sys_errno != 0)
+        reason = opened.error == zulu::core::OpenError::kNotBottle ? zulu::core::problem_text(opened)
+                                                                   : std::strerror(opened.sys_errno);
     if (!reason.empty()) problem_ = name + ": " + reason;
     not_bottle_ = header_problem;
     open_errno_ = header_problem ? 0 : (opened.sys_errno != 0 ? opened.sys_errno : EINVAL);
@@ -229,8 +296,8 @@ NewBottle::~NewBottle() {
 
 void NewBottle::finish() {
     const bool flushed = zulu::core::flush(h_);
-    const int error = zulu::core::error(h_);
-    const bool closed = zulu::core::close(std::exchange(h_, nullptr));
+    int error = 0;
+    const bool closed = zulu::core::close(std::exchange(h_, nullptr), "bclose", &error);
     if (!flushed || !closed)
         throw Failure("writing " + shown_ + " failed" + (error != 0 ? std::string(": ") + std::strerror(error) : "") +
                       "; it is left as it was");
@@ -247,15 +314,8 @@ void OutputBuffer::append(std::string_view text) {
 }
 
 void OutputBuffer::flush() {
-    const char *p = buffer_.data();
-    std::size_t left = used_;
-    while (left > 0) {
-        const ssize_t n = write(fd_, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw Failure("cannot write " + what_ + ": " + system_error());
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
+    if (used_ > 0 && sysio::write_fully(fd_, buffer_.data(), used_) < 0)
+        throw Failure("cannot write " + what_ + ": " + system_error());
     used_ = 0;
 }
 
@@ -294,6 +354,15 @@ void fail_for_unreadable(std::size_t unreadable, std::size_t files) {
 
 OutputTarget::OutputTarget(const std::string &name, const std::vector<InputFile> &inputs, Rules rules)
     : shown_(name == "-" ? "standard output" : name), rules_(rules) {
+    try {
+        open_target(name, inputs);
+    } catch (...) {
+        discard();  // a constructor that throws has no destructor run
+        throw;
+    }
+}
+
+void OutputTarget::open_target(const std::string &name, const std::vector<InputFile> &inputs) {
     if (name == "-") {
         if (!rules_.direct) throw Failure("standard output (-) is not a regular file; name a file");
         need_standard_stream(STDOUT_FILENO);
@@ -320,18 +389,20 @@ OutputTarget::OutputTarget(const std::string &name, const std::vector<InputFile>
     create_temporary(real_path(name, st));
 }
 
-OutputTarget::~OutputTarget() {
-    if (fd_ >= 0) close(fd_);
-    if (!temp_.empty() && !committed_) {
-        unlink(temp_.c_str());
-        if (rules_.watch_signals) clear_pending();
-    }
+OutputTarget::~OutputTarget() { discard(); }
+
+void OutputTarget::discard() noexcept {
+    if (fd_ >= 0) sys().close(std::exchange(fd_, -1));  // a failure loses nothing: the file goes
+    if (temp_.empty() || committed_) return;
+    remove_temporary(temp_);
+    if (rules_.watch_signals) clear_pending(temp_);
+    temp_.clear();
 }
 
 // A device or a FIFO, written where it is: renaming a file over it would
 // replace the node itself.
 void OutputTarget::open_direct(const std::string &path, const std::vector<InputFile> &inputs) {
-    fd_ = open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    fd_ = sys().open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC, 0);
     if (fd_ < 0) throw Failure("cannot write " + path + ": " + system_error());
     struct stat st;
     if (fstat(fd_, &st) != 0 || S_ISREG(st.st_mode)) throw Failure(path + " changed while it was opened");
@@ -343,41 +414,61 @@ void OutputTarget::create_temporary(const std::string &path) {
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
     if (base.empty() || base == "." || base == "..") throw Failure(quoted(shown_) + " is not a file name");
     std::string pattern = directory_of(path) + "/." + base + ".XXXXXX";
-    if (rules_.watch_signals) watch_signals();
-    fd_ = mkostemp(pattern.data(), O_CLOEXEC);
+    if (pattern.size() >= kLongestPath) throw Failure("the file name " + quoted(path) + " is too long");
+    target_ = path;
+    if (rules_.watch_signals) {
+        watch_signals();
+        // Created and noted with the signals held back: a signal that ends
+        // the program finds the file noted, or no file.
+        const SignalsHeld held;
+        char *slot = free_slot();
+        if (!slot) throw Failure("cannot write " + shown_ + ": too many files are being written at once");
+        fd_ = sys().mkostemp(pattern.data(), O_CLOEXEC);
+        if (fd_ >= 0) std::memcpy(slot, pattern.c_str(), pattern.size() + 1);
+    } else {
+        fd_ = sys().mkostemp(pattern.data(), O_CLOEXEC);
+    }
     if (fd_ < 0) throw Failure("cannot create a file beside " + path + ": " + system_error());
     temp_ = pattern;
-    target_ = path;
-    if (rules_.watch_signals && !set_pending(temp_)) throw Failure("the file name " + quoted(path) + " is too long");
-    fchmod(fd_, rules_.mode & ~process_umask());
+    if (sys().fchmod(fd_, rules_.mode & ~process_umask()) != 0)
+        throw Failure("cannot create " + shown_ + ": " + system_error());
 }
 
 void OutputTarget::commit() {
     const int fd = std::exchange(fd_, -1);
     std::string problem;
-    if (!temp_.empty() && fsync(fd) != 0 && errno != EINVAL) problem = system_error();  // EINVAL: cannot sync
-    if (close(fd) != 0 && problem.empty()) problem = system_error();
+    if (!temp_.empty() && sys().fsync(fd) != 0 && errno != EINVAL) problem = system_error();  // EINVAL: cannot sync
+    if (sys().close(fd) != 0 && problem.empty()) problem = system_error();
     if (!problem.empty()) throw Failure("cannot write " + shown_ + ": " + problem);
     if (temp_.empty()) return;
-    const int r = rules_.replace ? std::rename(temp_.c_str(), target_.c_str()) : rename_without_replacing(temp_, target_);
-    if (r != 0) {
+    const Renamed renamed = rules_.replace
+                                ? (sys().rename(temp_.c_str(), target_.c_str()) == 0 ? Renamed::kMoved : Renamed::kNot)
+                                : rename_without_replacing(temp_, target_);
+    if (renamed == Renamed::kNot) {
         if (errno == EEXIST) throw Failure(shown_ + " already exists (--force replaces it)").with_errno(EEXIST);
         throw Failure("cannot create " + shown_ + ": " + system_error());
     }
     committed_ = true;
-    if (rules_.watch_signals) clear_pending();
-    sync_directory(directory_of(target_));
+    if (renamed == Renamed::kLinked) remove_temporary(temp_);  // the content has both names
+    if (rules_.watch_signals) clear_pending(temp_);
+    if (const std::string failed = sync_directory(directory_of(target_)); !failed.empty())
+        throw Failure(shown_ + " is written, but the directory entry of it may not last: " + failed);
 }
 
 void OutputTarget::start_writeback() const {
-    if (!temp_.empty() && fd_ >= 0) sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);  // a hint: failures show in commit
+    if (!temp_.empty() && fd_ >= 0) sys().start_writeback(fd_);  // a hint: failures show in commit
 }
+
+ssize_t read_input(int fd, void *bytes, std::size_t n) { return sys().read(fd, bytes, n); }
+
+std::vector<std::string> take_left_behind() { return std::exchange(left_behind, {}); }
 
 std::string system_error() { return std::strerror(errno); }
 
 OutputTarget::Rules data_rules(const Output &output) {
     return {.replace = output.force, .direct = false, .mode = 0664, .watch_signals = output.watch_signals};
 }
+
 
 namespace {
 // Standard descriptors 0 to 2 that were closed at start.

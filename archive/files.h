@@ -162,7 +162,8 @@ struct Output {
 //  - A regular file, or a name not yet taken, gets the content under a
 //    temporary name beside it, renamed onto it by commit: it is left as it
 //    was or replaced whole.  Destroyed uncommitted (or on SIGINT, SIGTERM,
-//    SIGHUP or SIGPIPE), the temporary file is removed.
+//    SIGHUP, SIGPIPE or SIGXFSZ, where the program leaves their action the
+//    default one), the temporary file is removed.
 //  - Anything else (a device, a FIFO) is opened and written directly, never
 //    renamed over, where the rules allow direct output at all.
 // A target that is one of `inputs` is refused before anything is written.
@@ -190,7 +191,9 @@ public:
     // Open for writing the content.
     int fd() const { return fd_; }
     // Closes the descriptor (a failure is a Failure); a temporary file is
-    // first flushed to disk and then renamed onto the target.
+    // first flushed to disk, then renamed onto the target, and the
+    // directory flushed so that the new entry lasts (a failure of that
+    // last step is a Failure too, with the new file in place).
     void commit();
     // Starts writing what the temporary file holds so far to the disk,
     // without waiting, so that the flush in commit has less left to wait
@@ -199,6 +202,9 @@ public:
     void start_writeback() const;
 
 private:
+    void open_target(const std::string &name, const std::vector<InputFile> &inputs);
+    // Closes the descriptor and removes an uncommitted temporary file.
+    void discard() noexcept;
     void open_direct(const std::string &path, const std::vector<InputFile> &inputs);
     void create_temporary(const std::string &path);
 
@@ -209,6 +215,14 @@ private:
     int fd_ = -1;
     bool committed_ = false;
 };
+
+// One read of a command's input (a pipe, a file) through the system-call
+// table of the libraries, as read(2).
+ssize_t read_input(int fd, void *bytes, std::size_t n);
+
+// Temporary files that a target could not remove ("PATH: REASON"), each
+// given once: the program reports them as it ends.
+std::vector<std::string> take_left_behind();
 
 // Standard input, output and error closed when the program started are
 // held open on /dev/null by the program, which notes them here.  A job

@@ -61,7 +61,7 @@ void bclose(bottle_hdr *b) {
 
 int bflush(bottle_hdr *b) {
     if (!b) return -1;
-    return zulu::core::flush(b) ? 0 : -1;
+    return zulu::core::flush_to_disk(b) ? 0 : -1;
 }
 
 int berror(bottle_hdr *b) { return b && zulu::core::error(b) != 0 ? 1 : 0; }

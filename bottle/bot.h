@@ -58,7 +58,9 @@ bottle_hdr *bcreat(const char *name, double beg, double ivl, int type);
 void bclose(bottle_hdr *b);
 
 /* Writes back the held page, then the header with the current sample
- * count, and keeps the bottle open.  0 when every transfer of the bottle
+ * count, waits until the file is on the disk (fsync), and keeps the bottle
+ * open: a program killed, or a system that crashes, after it returns 0
+ * leaves a bottle that reopens with every sample written so far.  0 when every transfer of the bottle
  * has succeeded, now and since it was opened; -1 otherwise (see berror). */
 int bflush(bottle_hdr *b);
 

@@ -483,7 +483,17 @@ bool flush(bottle_hdr *b, const char *routine) {
     return error(b) == 0;
 }
 
-bool close(bottle_hdr *b, const char *routine) {
+bool flush_to_disk(bottle_hdr *b, const char *routine) {
+    if (!flush(b, routine) || !state_of(b)->writable) return error(b) == 0;
+    // EINVAL: a file that cannot be synced (a FIFO, some special files).
+    if (sysio::calls().fsync(getfdb(b->pbuf)) != 0 && errno != EINVAL) {
+        record_error(b, errno);
+        if (!state_of(b)->quiet) report(routine, "fsync");
+    }
+    return error(b) == 0;
+}
+
+bool close(bottle_hdr *b, const char *routine, int *failure) {
     const int fd = getfdb(b->pbuf);
     BottleState *st = state_of(b);
     // The buffer writes a dirty page back (reporting a failure itself) and
@@ -495,8 +505,10 @@ bool close(bottle_hdr *b, const char *routine) {
     bool ok = st->error == 0;
     if (sysio::calls().close(fd) < 0) {
         ok = false;
+        record_error(b, errno);
         if (!st->quiet) report(routine, "close");
     }
+    if (failure) *failure = st->error;
     std::free(st);
     return ok;
 }

@@ -177,9 +177,17 @@ bool writable(const bottle_hdr *b);
 // current sample count.  False when anything failed, now or before.
 bool flush(bottle_hdr *b, const char *routine = "bflush");
 
+// Flushes as flush does, then, on a writable bottle, waits until the file
+// is on the disk (fsync), so that the samples and the header survive a
+// crash of the system as well as of the program.  A failure is reported
+// as "ROUTINE: fsync: REASON" and sets the error.  False when anything
+// failed, now or before.
+bool flush_to_disk(bottle_hdr *b, const char *routine = "bflush");
+
 // Flushes, closes the file and frees the record.  False when anything
-// failed, now or before.  `routine` names the caller in failure reports
-// ("bclose: header write").
-bool close(bottle_hdr *b, const char *routine = "bclose");
+// failed, now or before; then *failure, where given, gets the errno of the
+// first failure (as error() would have said).  `routine` names the caller
+// in failure reports ("bclose: header write").
+bool close(bottle_hdr *b, const char *routine = "bclose", int *failure = nullptr);
 
 }  // namespace zulu::core

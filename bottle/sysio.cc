@@ -1,6 +1,8 @@
 #include "sysio.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -10,8 +12,15 @@ namespace {
 
 int os_open(const char *path, int flags, mode_t mode) { return ::open(path, flags, mode); }
 int os_fcntl_getfl(int fd) { return ::fcntl(fd, F_GETFL); }
+int os_start_writeback(int fd) { return ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE); }
+int os_rename_noreplace(const char *from, const char *to) {
+    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+}
 
-constexpr Calls kSystemCalls{os_open, ::close, ::lseek, ::read, ::write, ::fstat, os_fcntl_getfl};
+constexpr Calls kSystemCalls{os_open,     ::close,  ::lseek,  ::read,          ::write,
+                             ::fstat,     os_fcntl_getfl,     ::fsync,         ::fchmod,
+                             os_start_writeback,    ::mkostemp, ::rename, os_rename_noreplace,
+                             ::link,      ::unlink};
 
 Calls table = kSystemCalls;
 

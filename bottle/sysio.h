@@ -1,5 +1,6 @@
-// The system calls of the page buffer and the bottle library, made through
-// one table so that tests can make any call fail: the Nth read with EIO, a
+// The system calls of the page buffer, the bottle library and the files of
+// the archive operations, made through one table so that tests can make any
+// call fail: the Nth read with EIO, a
 // write with ENOSPC, a short count, an interrupted call.  Production code
 // never changes the table.
 //
@@ -22,6 +23,18 @@ struct Calls {
     ssize_t (*write)(int fd, const void *bytes, size_t n);
     int (*fstat)(int fd, struct stat *st);
     int (*fcntl_getfl)(int fd);  // fcntl(fd, F_GETFL)
+    int (*fsync)(int fd);
+    int (*fchmod)(int fd, mode_t mode);
+    // A hint to start writing a file's dirty pages (sync_file_range with
+    // SYNC_FILE_RANGE_WRITE over the whole file).
+    int (*start_writeback)(int fd);
+    int (*mkostemp)(char *pattern, int flags);
+    int (*rename)(const char *from, const char *to);
+    // rename that fails with EEXIST when `to` exists (renameat2 with
+    // RENAME_NOREPLACE); EINVAL or ENOSYS where the file system lacks it.
+    int (*rename_noreplace)(const char *from, const char *to);
+    int (*link)(const char *from, const char *to);
+    int (*unlink)(const char *path);
 };
 
 // The calls the libraries make; tests may replace entries.

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "sysio.h"
@@ -49,6 +50,14 @@ public:
         c.write = write_;
         c.fstat = fstat_;
         c.fcntl_getfl = fcntl_getfl_;
+        c.fsync = fsync_;
+        c.fchmod = fchmod_;
+        c.start_writeback = start_writeback_;
+        c.mkostemp = mkostemp_;
+        c.rename = rename_;
+        c.rename_noreplace = rename_noreplace_;
+        c.link = link_;
+        c.unlink = unlink_;
     }
     ~FaultInjector() {
         zulu::sysio::calls() = saved_;
@@ -64,6 +73,10 @@ public:
     const std::string &call() const { return call_; }
     std::int64_t from() const { return from_; }
     std::int64_t to() const { return to_; }
+    // For a call on a descriptor: whether it was open for reading only.
+    bool read_only() const { return read_only_; }
+    // The number of calls seen that this kind applies to.
+    int seen() const { return seen_; }
 
 private:
     static bool counts(bool transfer) { return transfer || active_->kind_ != Kind::kShort; }
@@ -74,6 +87,7 @@ private:
         if (!counts(transfer) || f->fired_ || ++f->seen_ != f->target_) return false;
         f->fired_ = true;
         f->call_ = call;
+        if (fd >= 0) f->read_only_ = (::fcntl(fd, F_GETFL) & O_ACCMODE) == O_RDONLY;
         if (transfer) {
             f->from_ = ::lseek(fd, 0, SEEK_CUR);
             f->to_ = f->from_ + static_cast<std::int64_t>(n);
@@ -89,12 +103,12 @@ private:
         return strike("open", false, -1, 0) ? fail() : system().open(path, flags, mode);
     }
     static int close_(int fd) {
-        if (!strike("close", false, -1, 0)) return system().close(fd);
+        if (!strike("close", false, fd, 0)) return system().close(fd);
         system().close(fd);  // a failed close still releases the descriptor
         return fail();
     }
     static off_t lseek_(int fd, off_t offset, int whence) {
-        if (!strike("lseek", false, -1, 0)) return system().lseek(fd, offset, whence);
+        if (!strike("lseek", false, fd, 0)) return system().lseek(fd, offset, whence);
         active_->from_ = offset;
         active_->to_ = offset + active_->seek_span_;
         return fail();
@@ -109,10 +123,30 @@ private:
         if (active_->kind_ == Kind::kShort) return system().write(fd, bytes, n > 1 ? n / 2 : n);
         return fail();
     }
-    static int fstat_(int fd, struct stat *st) { return strike("fstat", false, -1, 0) ? fail() : system().fstat(fd, st); }
+    static int fstat_(int fd, struct stat *st) { return strike("fstat", false, fd, 0) ? fail() : system().fstat(fd, st); }
     static int fcntl_getfl_(int fd) {
-        return strike("fcntl", false, -1, 0) ? fail() : system().fcntl_getfl(fd);
+        return strike("fcntl", false, fd, 0) ? fail() : system().fcntl_getfl(fd);
     }
+    static int fsync_(int fd) { return strike("fsync", false, fd, 0) ? fail() : system().fsync(fd); }
+    static int fchmod_(int fd, mode_t mode) {
+        return strike("fchmod", false, fd, 0) ? fail() : system().fchmod(fd, mode);
+    }
+    static int start_writeback_(int fd) {
+        return strike("start_writeback", false, fd, 0) ? fail() : system().start_writeback(fd);
+    }
+    static int mkostemp_(char *pattern, int flags) {
+        return strike("mkostemp", false, -1, 0) ? fail() : system().mkostemp(pattern, flags);
+    }
+    static int rename_(const char *from, const char *to) {
+        return strike("rename", false, -1, 0) ? fail() : system().rename(from, to);
+    }
+    static int rename_noreplace_(const char *from, const char *to) {
+        return strike("rename", false, -1, 0) ? fail() : system().rename_noreplace(from, to);
+    }
+    static int link_(const char *from, const char *to) {
+        return strike("link", false, -1, 0) ? fail() : system().link(from, to);
+    }
+    static int unlink_(const char *path) { return strike("unlink", false, -1, 0) ? fail() : system().unlink(path); }
     static const zulu::sysio::Calls &system() { return zulu::sysio::system_calls(); }
 
     static inline FaultInjector *active_ = nullptr;
@@ -122,6 +156,7 @@ private:
     int target_ = 0;
     int seen_ = 0;
     bool fired_ = false;
+    bool read_only_ = false;
     std::string call_;
     std::int64_t from_ = -1, to_ = -1;
 };

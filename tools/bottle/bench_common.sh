@@ -10,7 +10,7 @@ fastest() {
   for ((run = 0; run < runs; run++)); do
     sync
     start=$(now)
-    "$@" >/dev/null
+    "$@" >/dev/null || { echo "failed: $*" >&2; exit 1; }
     end=$(now)
     best=$(awk -v s="$start" -v e="$end" -v b="$best" 'BEGIN { t = e - s; print (b == "" || t < b) ? t : b }')
   done

@@ -1,4 +1,5 @@
 #include "command.h"
+#include "subcommands.h"
 
 #include <algorithm>
 #include <array>
@@ -186,6 +187,14 @@ TimeRange read_time_range(const Args &args, const Option &from_option, const Opt
         throw UsageError("--" + std::string(from_option.name) + " " + *from + " is later than --" +
                          std::string(to_option.name) + " " + *to);
     return range;
+}
+
+int invoke(const Subcommand &sub, const std::vector<std::string> &words) {
+    const Args args(words, sub.options);
+    if (sub.needs_stdout) need_standard_stream(STDOUT_FILENO);
+    if (!sub.reroutes) return sub.run(args, {STDOUT_FILENO});
+    const StdoutToStderr route;  // the library's messages are errors here
+    return sub.run(args, {route.data_fd()});
 }
 
 StdoutToStderr::StdoutToStderr() {

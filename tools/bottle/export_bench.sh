@@ -26,7 +26,7 @@ data=$work/big.bot
 big_bottle "$bottle" "$samples" "$data"
 samples=$(( ($(stat -c %s "$data") - 40) / 4 ))
 
-export_plain() { "$bottle" export "$data" -o "$work/big.nc"; }
+export_plain() { "$bottle" export "$data" -o "$work/big.nc" --force; }
 copy() { cp "$data" "$work/copy.bot"; }
 copy_flushed() { cp "$data" "$work/copy.bot" && sync "$work/copy.bot"; }
 copy_netcdf() { cp "$work/big.nc" "$work/copy.nc"; }

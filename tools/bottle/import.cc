@@ -122,7 +122,7 @@ private:
 
     bool fill() {
         for (;;) {
-            const ssize_t n = read(fd_, chunk_.data(), chunk_.size());
+            const ssize_t n = read_input(fd_, chunk_.data(), chunk_.size());
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) throw Failure("cannot read standard input: " + system_error());
             pos_ = 0;

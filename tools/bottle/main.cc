@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -48,11 +49,7 @@ int run(const Subcommand &sub, const std::vector<std::string> &words) {
             std::fputs(bottletool::help_text(sub.usage, sub.options, sub.notes, sub.takes_time).c_str(), stdout);
             return 0;
         }
-        const bottletool::Args args(words, sub.options);
-        if (sub.needs_stdout) bottletool::need_standard_stream(STDOUT_FILENO);
-        if (!sub.reroutes) return sub.run(args, {STDOUT_FILENO});
-        const bottletool::StdoutToStderr route;  // the library's messages are errors here
-        return sub.run(args, {route.data_fd()});
+        return bottletool::invoke(sub, words);
     } catch (const bottletool::UsageError &e) {
         bottletool::report(sub.name, e.what());
         std::fprintf(stderr, "Run \"bottle %s --help\" for its usage.\n", sub.name);
@@ -122,9 +119,17 @@ bool hold_standard_descriptors() {
 
 int main(int argc, char **argv) {
     if (!hold_standard_descriptors()) return bottletool::kFailed;
+    // A write past the file size limit (ulimit -f) fails with EFBIG and is
+    // reported like any other failed write, its temporary file removed,
+    // instead of ending the program where it stands.
+    std::signal(SIGXFSZ, SIG_IGN);
     zone = 0;  // every time the command reads or writes is GMT
     const std::vector<std::string> words(argv + std::min(argc, 1), argv + argc);
-    const int status = dispatch(words);
+    int status = dispatch(words);
+    for (const std::string &left : bottletool::take_left_behind()) {
+        bottletool::report("", "cannot remove the temporary file " + left);
+        status = bottletool::kFailed;
+    }
     // Text still buffered for standard output can fail to reach it (a full
     // disk, a closed pipe): that is a failure, not a success.
     return close_stdout("bottle") != 0 ? bottletool::kFailed : status;

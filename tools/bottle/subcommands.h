@@ -27,6 +27,11 @@ struct Subcommand {
     int (*run)(const Args &args, const Context &context);
 };
 
+// Parses the words for the subcommand, does what its flags ask (the check
+// of standard output, the reroute of the library's messages) and runs it;
+// a Failure as the subcommand throws it.
+int invoke(const Subcommand &sub, const std::vector<std::string> &words);
+
 extern const Subcommand kInfo;
 extern const Subcommand kDump;
 extern const Subcommand kImport;
