@@ -307,3 +307,6 @@ def vtod(records, zone=0):
     scalar = array.ndim == 0
     times = _zulukit.vtod(_np.atleast_1d(array).reshape(-1), zone)
     return float(times[0]) if scalar else times
+
+from .archive_view import open_archive  # noqa: E402 (xarray is imported when it is called)
+__all__.append("open_archive")
