@@ -167,8 +167,10 @@ class SeriesArray(BackendArray):
         o[fill] = n[fill]
         if self.series.overlap is None and (differ & ~fill).any():
             at = lo + int(np.argmax(differ & ~fill))
-            when = np.datetime_as_string(_times_of(self.series, np.array([at]))[0], unit="ms")
-            raise ValueError(f"the inputs overlap and differ, first at {when}Z (in {piece.path}); "
+            steps = _nanosecond_steps(self.series)
+            when = (np.datetime_as_string(_times_of(np.array([at]), steps)[0], unit="ms") + "Z"
+                    if steps else f"sample {at}")
+            raise ValueError(f"the inputs overlap and differ, first at {when} (in {piece.path}); "
                              "overlap='first' or overlap='last' says which input wins")
 
     def _convert(self, raw):
@@ -189,12 +191,14 @@ def _nanosecond_steps(series):
     """The series' grid in whole nanoseconds: (begin, p, q) with sample i at
     begin + i * p / q ns (rounded), where the grid's step is p / q ns
     exactly (1 / rate, or its decimal step); None where the times do not
-    fit datetime64[ns] or the grid has no times."""
+    fit datetime64[ns], the step is under 1 ns, or the grid has no times."""
     grid = series.grid()
     if not grid.usable:
         return None
     step = Fraction(10**9, grid.rate) if grid.rate > 0 else Fraction(repr(grid.step)) * 10**9
-    begin = round(Fraction(series.begin) * 10**9)
+    # The begin time as the shortest decimal that the stored double holds,
+    # as the grid takes the interval from the stored float.
+    begin = round(Fraction(repr(series.begin)) * 10**9)
     last = begin + round(max(series.count - 1, 0) * step)
     if step < 1 or not -(2**63) < min(begin, last) <= max(begin, last) < 2**63 - 1:
         return None
@@ -203,9 +207,10 @@ def _nanosecond_steps(series):
     return begin, step.numerator, step.denominator
 
 
-def _times_of(series, indices, steps=None):
-    """The datetime64[ns] times of sample indices of the series."""
-    begin, p, q = steps or _nanosecond_steps(series)
+def _times_of(indices, steps):
+    """The datetime64[ns] times of sample indices on a grid of nanosecond
+    steps (as _nanosecond_steps gives them)."""
+    begin, p, q = steps
     whole, part = np.divmod(indices.astype(np.int64), q)
     ns = whole * p + (2 * part * p + q) // (2 * q)
     return (ns + begin).view("datetime64[ns]")
@@ -230,8 +235,8 @@ class TimeArray(BackendArray):
         elif isinstance(k, (int, np.integer)):
             if not -n <= k < n:
                 raise IndexError(f"index {k} is out of bounds for {n} samples")
-            return _times_of(self.series, np.array([int(k) % n]), self.steps).reshape(())
-        return _times_of(self.series, np.asarray(k), self.steps)
+            return _times_of(np.array([int(k) % n]), self.steps).reshape(())
+        return _times_of(np.asarray(k), self.steps)
 
 
 class _Lazy(indexing.LazilyIndexedArray):

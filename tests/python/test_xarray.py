@@ -2,6 +2,7 @@
 time axis, archives and a dask.distributed computation."""
 
 import pickle
+from fractions import Fraction
 
 import numpy as np
 import pytest
@@ -16,7 +17,8 @@ TEN_MS = np.timedelta64(10, "ms")
 
 
 def seconds(t):
-    return float((t - np.datetime64(0, "ns")) / np.timedelta64(1, "ns")) / 1e9
+    """The double nearest to the time t (numpy.datetime64)."""
+    return float(Fraction(int(t.astype("datetime64[ns]").astype(np.int64)), 10**9))
 
 
 def bottle(path, begin, values, kind="float", interval=0.01):
@@ -56,6 +58,18 @@ def test_every_type_through_the_entry_point(tmp_path, kind, stored, masked):
     raw = xr.open_dataset(path, engine="zulukit", mask_and_scale=False).value
     assert raw.dtype == stored and raw.attrs["_FillValue"] == unusable
     np.testing.assert_array_equal(raw.values, np.array([1, -2, unusable, 30000], stored))
+
+
+@pytest.mark.parametrize("interval, steps_ns", [
+    (1 / 3, [0, 333_333_333, 666_666_667, 1_000_000_000]), (2.5, [0, 2_500_000_000, 5_000_000_000, 7_500_000_000]),
+    (0.3, [0, 300_000_000, 600_000_000, 900_000_000]), (0.0, None)])
+def test_times_on_the_nominal_grid(tmp_path, interval, steps_ns):
+    begin = DAY + np.timedelta64(123, "ms")  # no double holds it exactly
+    ds = xr.open_dataset(bottle(tmp_path / "b.bot", begin, [1, 2, 3, 4], interval=interval))
+    if steps_ns is None:  # an interval of 0 has no times
+        assert "time" not in ds.coords and ds.value.size == 4
+    else:
+        np.testing.assert_array_equal(ds.time.values, begin + np.array(steps_ns, "timedelta64[ns]"))
 
 
 def test_not_a_bottle(tmp_path):
