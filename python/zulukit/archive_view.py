@@ -7,9 +7,9 @@ module imports neither xarray nor anything heavy, so that importing
 zulukit stays cheap.
 """
 
+import collections
 import os
 import struct
-from typing import NamedTuple
 
 # The 40-byte header, little-endian, field by field.
 _HEADER = struct.Struct("<hhidfiiiii")
@@ -29,31 +29,20 @@ def read_header(path):
     return fields if fields["magic"] == MAGIC else None
 
 
-class Piece(NamedTuple):
-    """The samples of one file in a series: `count` samples of the file at
-    path, sample 0 at byte doff, going to the series' samples from
-    `offset` on."""
-
-    path: str
-    doff: int
-    count: int
-    offset: int
+# The samples of one file in a series: `count` samples of the file at
+# path, sample 0 at byte doff, going to the series' samples from `offset`
+# on.  (collections' named tuples: importing typing costs more than zulukit.)
+Piece = collections.namedtuple("Piece", "path doff count offset")
 
 
-class Series(NamedTuple):
-    """Samples of one type on one grid: `count` samples, sample 0 at the time
-    `begin`, taken from the pieces (in the order the files were named)
-    where they hold samples and the unusable value elsewhere.  Where pieces
-    overlap, `overlap` says which wins (None: they must agree)."""
+class Series(collections.namedtuple("Series", "pieces count dtype unusable begin interval overlap attrs")):
+    """Samples of one type (numpy dtype) on one grid: `count` samples,
+    sample 0 at the time `begin` and `interval` apart (as the header holds
+    it), taken from the pieces (in the order the files were named) where
+    they hold samples and the unusable value (in dtype) elsewhere.  Where
+    pieces overlap, `overlap` says which wins (None: they must agree)."""
 
-    pieces: tuple
-    count: int
-    dtype: object  # numpy dtype of the stored samples
-    unusable: object  # the unusable value, in dtype
-    begin: float
-    interval: float  # as the header holds it
-    overlap: object
-    attrs: dict
+    __slots__ = ()
 
     def grid(self):
         from ._zulukit import Grid
@@ -75,12 +64,7 @@ class Series(NamedTuple):
         return (self.pieces, tuple(stamps), str(self.dtype), self.overlap)
 
 
-class _Bottle(NamedTuple):
-    path: str
-    header: dict
-    count: int
-    dtype: object
-    unusable: object
+_Bottle = collections.namedtuple("_Bottle", "path header count dtype unusable")
 
 
 def _look(path):
