@@ -175,12 +175,13 @@ def test_open_archive_overlap_rules(archive, tmp_path):
             zulukit.open_archive([archive[0], path])
 
 
-def numpy_stats(paths):
-    """count, usable, unusable, min, max, mean of the bottles' samples,
-    worked out with numpy from the files themselves."""
-    values = np.concatenate([np.fromfile(p, "<f4", offset=40) for p in paths]).astype(np.float64)
+def numpy_stats(path):
+    """What zulukit.stats gives for a float bottle without NaN samples,
+    worked out with numpy from the file itself."""
+    values = np.fromfile(path, "<f4", offset=40).astype(np.float64)
     usable = values[values != np.float32(999999)]
-    return [values.size, usable.size, values.size - usable.size, usable.min(), usable.max(), usable.mean()]
+    return {"count": values.size, "usable": usable.size, "unusable": values.size - usable.size,
+            "min": usable.min(), "max": usable.max(), "mean": usable.mean()}
 
 
 def test_distributed_statistics(tmp_path):
@@ -191,7 +192,11 @@ def test_distributed_statistics(tmp_path):
         values = rng.standard_normal(50_000).astype(np.float32)
         values[rng.integers(0, 50_000, 100)] = np.nan
         paths.append(bottle(tmp_path / f"p{d}.bot", DAY + d * 50_000 * TEN_MS, values))
-    expected = numpy_stats(paths)  # zulukit.stats: combine [zulukit.stats(p) for p in paths]
+    per_file = [numpy_stats(p) for p in paths]  # with zulukit.stats: [zulukit.stats(p) for p in paths]
+    usable = sum(f["usable"] for f in per_file)
+    expected = [sum(f["count"] for f in per_file), usable, sum(f["unusable"] for f in per_file),
+                min(f["min"] for f in per_file), max(f["max"] for f in per_file),
+                sum(f["mean"] * f["usable"] for f in per_file) / usable]
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
                                   dashboard_address=None) as cluster, distributed.Client(cluster) as client:
         value = zulukit.open_archive(paths, chunks={"time": 30_000}).value
