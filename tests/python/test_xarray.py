@@ -8,9 +8,9 @@ import numpy as np
 import pytest
 
 import zulukit
-from zulukit import xarray_backend
 
 xr = pytest.importorskip("xarray")
+from zulukit import xarray_backend  # noqa: E402 (needs xarray)
 
 DAY = np.datetime64("2015-06-23", "ns")
 TEN_MS = np.timedelta64(10, "ms")
