@@ -93,24 +93,47 @@ class SeriesArray(BackendArray):
     def _take(self, wanted):
         """The samples at the indices wanted (in increasing order): one read
         for each run of indices that lie near each other."""
-        n = self.series.count
+        n, dtype = self.series.count, self.series.dtype
         if wanted.size and (wanted[0] < 0 or wanted[-1] >= n):
             raise IndexError(f"indices out of bounds for {n} samples")
         if wanted.size == 0:
-            return np.empty(0, self.series.dtype)
-        gap = max(1, _GAP_BYTES // self.series.dtype.itemsize)
-        breaks = np.flatnonzero(np.diff(wanted) > gap) + 1
-        fds = {}
+            return np.empty(0, dtype)
+        gap = max(1, _GAP_BYTES // dtype.itemsize)
+        firsts = np.r_[0, np.flatnonzero(np.diff(wanted) > gap) + 1]
+        los = wanted[firsts]
+        his = np.r_[wanted[firsts[1:] - 1], wanted[-1]] + 1
+        if len(self.series.pieces) == 1 and self.series.pieces[0].offset == 0:
+            blocks = self._read_runs(self.series.pieces[0], los, his)
+        else:
+            fds = {}
+            try:
+                blocks = np.concatenate([self._read(int(lo), int(hi), fds) for lo, hi in zip(los, his)])
+            finally:
+                for fd in fds.values():
+                    os.close(fd)
+        # Where each wanted sample lies among the runs read one after another.
+        starts = np.cumsum(his - los) - (his - los)
+        sizes = np.diff(np.r_[firsts, wanted.size])
+        return blocks[wanted - np.repeat(los - starts, sizes)]
+
+    def _read_runs(self, piece, los, his):
+        """The samples lo to hi - 1 of each run in turn, of a series that is
+        one file: a positioned read each, with nothing between."""
+        width = self.series.dtype.itemsize
+        out = np.empty(int((his - los).sum()), self.series.dtype)
+        view = memoryview(out).cast("B")
+        fd = os.open(piece.path, os.O_RDONLY)
         try:
-            parts = []
-            for run in np.split(wanted, breaks):
-                lo = int(run[0])
-                block = self._read(lo, int(run[-1]) + 1, fds)
-                parts.append(block if block.size == run.size else block[run - lo])
-            return np.concatenate(parts)
+            at = 0
+            for lo, hi in zip(los.tolist(), his.tolist()):
+                size = (hi - lo) * width
+                got = _read_into(fd, view[at:at + size], piece.doff + lo * width)
+                if got < size:  # the file was cut short since it was opened
+                    out[(at + got) // width:(at + size) // width] = self.series.unusable
+                at += size
         finally:
-            for fd in fds.values():
-                os.close(fd)
+            os.close(fd)
+        return out
 
     def _read(self, a, b, fds=None):
         """Samples a to b - 1 as stored, the unusable value where no piece

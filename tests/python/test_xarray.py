@@ -1,6 +1,7 @@
 """Bottles through xarray and Dask: the zulukit engine, lazy reads, the
 time axis, archives and a dask.distributed computation."""
 
+import os
 import pickle
 from fractions import Fraction
 
@@ -94,6 +95,9 @@ def test_nothing_read_before_values_and_outer_indexing(tmp_path, reads):
     assert float(lazy.value.astype(np.float64).sum().compute()) == -n * (n - 1) / 2
     np.testing.assert_array_equal(ds.value[-3:].values, [3 - n, 2 - n, 1 - n])
     np.testing.assert_array_equal(ds.value[999_990::4].values, [-999_990, -999_994, -999_998])
+    os.truncate(path, 40 + 4 * 10)  # samples the file no longer holds are unusable
+    np.testing.assert_array_equal(ds.value[[5, 999_000]].values, [-5, np.nan])
+    np.testing.assert_array_equal(ds.value[8:12].values, [-8, -9, np.nan, np.nan])
 
 
 def test_pickled_arrays_hold_no_samples(tmp_path):
