@@ -17,8 +17,8 @@ is the unusable value.  Samples are read with positioned reads when they
 are asked for, never before; the arrays hold only file names and
 numbers, so that they pickle (Dask's workers read the files themselves).
 
-xarray imports this module whenever it looks for its engines: the bottle
-library itself is imported only when a bottle is opened.
+xarray imports this module whenever it looks for its engines, for any
+file: importing it opens nothing and builds nothing beyond the classes.
 """
 
 import os
