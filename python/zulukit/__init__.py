@@ -311,3 +311,5 @@ def vtod(records, zone=0):
 
 
 from .operations import cat, cut, export, gaps, stats  # noqa: E402 - after the names they use
+from .archive_view import open_archive  # noqa: E402 (xarray is imported when it is called)
+__all__.append("open_archive")

@@ -1,4 +1,4 @@
-"""The README's Python session runs as printed."""
+"""The README's Python sessions run as printed."""
 
 import doctest
 import pathlib
@@ -7,11 +7,23 @@ import re
 README = pathlib.Path(__file__).resolve().parents[2] / "README.md"
 
 
-def test_readme_session(tmp_path, monkeypatch):
-    section = README.read_text().split("## From Python", 1)[1]
+def run_session(heading, tmp_path, monkeypatch):
+    """Runs the first python block after the heading in a scratch folder;
+    returns the doctest runner."""
+    section = README.read_text().split(heading, 1)[1]
     session = re.search(r"```python\n(.*?)```", section, re.S).group(1)
     monkeypatch.chdir(tmp_path)
     test = doctest.DocTestParser().get_doctest(session, {}, "README", str(README), 0)
     runner = doctest.DocTestRunner()
     runner.run(test)
+    return runner
+
+
+def test_readme_session(tmp_path, monkeypatch):
+    runner = run_session("## From Python", tmp_path, monkeypatch)
+    assert runner.failures == 0 and runner.tries > 10
+
+
+def test_readme_xarray_session(tmp_path, monkeypatch):
+    runner = run_session("### Bottles in xarray and Dask", tmp_path, monkeypatch)
     assert runner.failures == 0 and runner.tries > 10
