@@ -20,25 +20,19 @@ inline constexpr int kUsage = 2;
 // already been given), status() is the exit status it stands for.
 class Failure : public std::runtime_error {
 public:
-    explicit Failure(const std::string &what, int status = kFailed, std::string library_line = "")
-        : std::runtime_error(what), status_(status), library_line_(std::move(library_line)) {}
+    // `error_number`: the errno value of the system call that failed, or 0;
+    // `not_bottle`: the file is not a usable bottle.
+    explicit Failure(const std::string &what, int status = kFailed, std::string library_line = "",
+                     int error_number = 0, bool not_bottle = false)
+        : std::runtime_error(what), status_(status), library_line_(std::move(library_line)),
+          error_number_(error_number), not_bottle_(not_bottle) {}
     int status() const { return status_; }
     // The line the C interface prints for the same failure ("bopen:  ...\n"),
     // which the command shows before its own message; may be empty.
     const std::string &library_line() const { return library_line_; }
-    // The errno value of the system call that failed, where one did (0
-    // otherwise), and whether the file is not a usable bottle: for callers
-    // that raise exceptions by kind, as the Python package does.
+    // For callers that raise exceptions by kind, as the Python package does.
     int error_number() const { return error_number_; }
     bool not_bottle() const { return not_bottle_; }
-    Failure &with_errno(int e) {
-        error_number_ = e;
-        return *this;
-    }
-    Failure &as_not_bottle() {
-        not_bottle_ = true;
-        return *this;
-    }
 
 private:
     int status_;

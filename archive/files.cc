@@ -230,11 +230,7 @@ ViewedBottle::ViewedBottle(const std::string &name) : name_(name) {
 }
 
 void ViewedBottle::require() const {
-    if (!h_) {
-        Failure failure(problem_, kFailed, library_line_);
-        if (not_bottle_) failure.as_not_bottle();
-        throw failure.with_errno(open_errno_);
-    }
+    if (!h_) throw Failure(problem_, kFailed, library_line_, open_errno_, not_bottle_);
 }
 
 std::int64_t ViewedBottle::count() const { return h_ ? samples_held(stored_, size_, h_->nsam) : 0; }
@@ -385,7 +381,7 @@ void OutputTarget::open_target(const std::string &name, const std::vector<InputF
         return;
     }
     refuse_input(inputs, FileId{st.st_dev, st.st_ino}, name);
-    if (!rules_.replace) throw Failure(name + " already exists (--force replaces it)").with_errno(EEXIST);
+    if (!rules_.replace) throw Failure(name + " already exists (--force replaces it)", kFailed, "", EEXIST);
     create_temporary(real_path(name, st));
 }
 
@@ -445,7 +441,7 @@ void OutputTarget::commit() {
                                 ? (sys().rename(temp_.c_str(), target_.c_str()) == 0 ? Renamed::kMoved : Renamed::kNot)
                                 : rename_without_replacing(temp_, target_);
     if (renamed == Renamed::kNot) {
-        if (errno == EEXIST) throw Failure(shown_ + " already exists (--force replaces it)").with_errno(EEXIST);
+        if (errno == EEXIST) throw Failure(shown_ + " already exists (--force replaces it)", kFailed, "", EEXIST);
         throw Failure("cannot create " + shown_ + ": " + system_error());
     }
     committed_ = true;
