@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <utility>
 
 #include <fcntl.h>
@@ -79,7 +80,11 @@ private:
     sigset_t saved_;
 };
 
-// A free slot, or null when every one is taken.
+// Held while a slot is taken or given back, or a file noted as left
+// behind: threads may write files at once.
+std::mutex slots_mutex;
+
+// A free slot, or null when every one is taken; with slots_mutex held.
 char *free_slot() {
     for (char *path : pending_paths)
         if (path[0] == '\0') return path;
@@ -87,6 +92,7 @@ char *free_slot() {
 }
 
 void clear_pending(const std::string &path) {
+    const std::lock_guard lock(slots_mutex);
     const SignalsHeld held;
     for (char *slot : pending_paths)
         if (path == slot) {
@@ -101,7 +107,10 @@ std::vector<std::string> left_behind;
 // Removes a temporary file; one that stays is noted for the program to
 // report.
 void remove_temporary(const std::string &path) {
-    if (sys().unlink(path.c_str()) != 0 && errno != ENOENT) left_behind.push_back(path + ": " + system_error());
+    if (sys().unlink(path.c_str()) == 0 || errno == ENOENT) return;
+    const std::string note = path + ": " + system_error();
+    const std::lock_guard lock(slots_mutex);
+    left_behind.push_back(note);
 }
 
 mode_t process_umask() {
@@ -416,6 +425,7 @@ void OutputTarget::create_temporary(const std::string &path) {
         watch_signals();
         // Created and noted with the signals held back: a signal that ends
         // the program finds the file noted, or no file.
+        const std::lock_guard lock(slots_mutex);
         const SignalsHeld held;
         char *slot = free_slot();
         if (!slot) throw Failure("cannot write " + shown_ + ": too many files are being written at once");
@@ -457,7 +467,10 @@ void OutputTarget::start_writeback() const {
 
 ssize_t read_input(int fd, void *bytes, std::size_t n) { return sys().read(fd, bytes, n); }
 
-std::vector<std::string> take_left_behind() { return std::exchange(left_behind, {}); }
+std::vector<std::string> take_left_behind() {
+    const std::lock_guard lock(slots_mutex);
+    return std::exchange(left_behind, {});
+}
 
 std::string system_error() { return std::strerror(errno); }
 

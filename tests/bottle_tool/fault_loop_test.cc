@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,9 @@ struct Job {
     std::vector<std::string> words;  // "DIR/NAME" names a file of the scratch directory
     bool old_target;                 // DIR/out exists before each run
 };
+
+// Names the job in messages about it.
+void PrintTo(const Job &job, std::ostream *os) { *os << job.name; }
 
 class FaultLoop : public ::testing::TestWithParam<Job> {};
 

@@ -18,6 +18,7 @@
 #include "output.h"
 #include "files.h"
 #include "subcommands.h"
+#include "sysio.h"
 #include "timetext.h"
 
 namespace {
@@ -109,7 +110,7 @@ int dispatch(const std::vector<std::string> &words) {
 bool hold_standard_descriptors() {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
         if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-        if (open("/dev/null", O_RDWR) != fd) return false;
+        if (zulu::sysio::calls().open("/dev/null", O_RDWR, 0) != fd) return false;
         bottletool::note_closed_at_start(fd);
     }
     return true;
