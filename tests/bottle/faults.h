@@ -49,6 +49,8 @@ public:
         c.write = write_;
         c.fstat = fstat_;
         c.fcntl_getfl = fcntl_getfl_;
+        c.pread = pread_;
+        c.pwrite = pwrite_;
     }
     ~FaultInjector() {
         zulu::sysio::calls() = saved_;
@@ -69,13 +71,15 @@ private:
     static bool counts(bool transfer) { return transfer || active_->kind_ != Kind::kShort; }
 
     // True when this call is the one to fail; records it.
-    static bool strike(const char *call, bool transfer, int fd, std::size_t n) {
+    // A transfer is aimed at n bytes from `at`, or from the descriptor's
+    // position when `at` is negative.
+    static bool strike(const char *call, bool transfer, int fd, std::size_t n, off_t at = -1) {
         FaultInjector *f = active_;
         if (!counts(transfer) || f->fired_ || ++f->seen_ != f->target_) return false;
         f->fired_ = true;
         f->call_ = call;
         if (transfer) {
-            f->from_ = ::lseek(fd, 0, SEEK_CUR);
+            f->from_ = at >= 0 ? at : ::lseek(fd, 0, SEEK_CUR);
             f->to_ = f->from_ + static_cast<std::int64_t>(n);
         }
         return true;
@@ -107,6 +111,16 @@ private:
     static ssize_t write_(int fd, const void *bytes, std::size_t n) {
         if (!strike("write", true, fd, n)) return system().write(fd, bytes, n);
         if (active_->kind_ == Kind::kShort) return system().write(fd, bytes, n > 1 ? n / 2 : n);
+        return fail();
+    }
+    static ssize_t pread_(int fd, void *bytes, std::size_t n, off_t at) {
+        if (!strike("read", true, fd, n, at)) return system().pread(fd, bytes, n, at);
+        if (active_->kind_ == Kind::kShort) return system().pread(fd, bytes, n > 1 ? n / 2 : n, at);
+        return fail();
+    }
+    static ssize_t pwrite_(int fd, const void *bytes, std::size_t n, off_t at) {
+        if (!strike("write", true, fd, n, at)) return system().pwrite(fd, bytes, n, at);
+        if (active_->kind_ == Kind::kShort) return system().pwrite(fd, bytes, n > 1 ? n / 2 : n, at);
         return fail();
     }
     static int fstat_(int fd, struct stat *st) { return strike("fstat", false, -1, 0) ? fail() : system().fstat(fd, st); }
