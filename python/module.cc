@@ -106,6 +106,10 @@ public:
             opened = core::open(path.c_str(), options);
         }
         if (!opened.bottle) raise_open_failure(path, opened);
+        // As the command counts: samples that a data offset past 40 puts
+        // beyond the end of the file are not there.
+        opened.bottle->nsam = static_cast<std::int32_t>(
+            archive::samples_held(opened.header, opened.status.st_size, opened.bottle->nsam));
         auto h = std::unique_ptr<Handle>(new Handle(opened.bottle, path));
         h->unreachable_ = archive::unreachable_problem(path, opened.header, opened.status.st_size);
         return h;

@@ -118,12 +118,28 @@ def _exact_seconds(t):
     return _Fraction(seconds)
 
 
+def _fast_seconds(t):
+    """The seconds of a datetime64 of a unit of fixed length whose count
+    and seconds per unit are exact floats, so that one division rounds the
+    exact quotient (as _exact_seconds would); else None."""
+    if not isinstance(t, _np.datetime64):
+        return None
+    unit, step = _np.datetime_data(t.dtype)
+    per = _UNIT_SECONDS.get(unit)
+    if per is None or _np.isnat(t):
+        return None
+    value = int(t.astype(_np.int64)) * step * per.numerator
+    return value / per.denominator if abs(value) < 2**53 else None
+
+
 def _seconds(t):
     """Seconds since 1970 GMT (a float) of a number of seconds, an ISO 8601
     or compact time text, numpy.datetime64 of any unit or a datetime:
     converted exactly and rounded once, and refused beyond about 285
     million years from 1970."""
-    seconds = _exact_seconds(t)
+    seconds = _fast_seconds(t)
+    if seconds is None:
+        seconds = _exact_seconds(t)
     if abs(seconds) >= _zulukit.TIME_LIMIT:
         raise ValueError(f"{t!r} is out of range: times lie within {_zulukit.TIME_LIMIT:g} s of 1970")
     return float(seconds)
@@ -259,9 +275,10 @@ class Bottle:
         samples."""
         first, count = self._window(t, count)
         if not copy:
-            if masked or first < 0 or first + count > self.count:
+            view = self.memmap()
+            if masked or first < 0 or first + count > len(view):
                 raise ValueError("copy=False views stored samples only, unmasked")
-            return self.memmap()[first:first + count]
+            return view[first:first + count]
         out = self._read_at(first, count)
         if masked:
             return _np.ma.MaskedArray(out, mask=out == self._unusable)
@@ -270,10 +287,10 @@ class Bottle:
     def memmap(self):
         """The stored samples as a read-only numpy.memmap of the file.  It
         stays valid after close(), and shows later writes to the file."""
-        count = self.count
-        if count == 0:
+        header = self.header  # the samples the file holds past the data offset
+        if header.count == 0:
             return _np.empty(0, self._dtype).view(_np.memmap)  # a file region cannot be empty
-        return _np.memmap(self._h.file, dtype=self._dtype, mode="r", offset=self.header.doff, shape=(count,))
+        return _np.memmap(self._h.file, dtype=self._dtype, mode="r", offset=header.doff, shape=(header.count,))
 
     def __getitem__(self, key):
         n = self.count
