@@ -25,6 +25,7 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "bindings.h"
 #include "bot.h"
@@ -226,47 +227,38 @@ public:
         if (err != 0) raise_os_error(err, path_);
     }
 
-    // The index of the first sample (of `in`, of the bottle's type) that
-    // holds the unusable value, or -1.
-    std::int64_t first_unusable(const py::buffer &in) const {
-        const py::buffer_info info = in.request();
-        const std::int64_t n = checked_slots(info);
-        py::gil_scoped_release unlocked;
-        return format::with_sample_type(type_, [&](auto tag) {
-            using T = decltype(tag);
-            const T unusable = format::unusable_as<T>(usym_);
-            const T *v = static_cast<const T *>(info.ptr);
-            constexpr std::int64_t kRun = 4096;
-            for (std::int64_t a = 0; a < n; a += kRun) {  // a run at a time, in vector instructions
-                const std::int64_t z = std::min(n, a + kRun);
-                bool any = false;
-                for (std::int64_t i = a; i < z; ++i) any |= v[i] == unusable;
-                if (any)
-                    for (std::int64_t i = a; i < z; ++i)
-                        if (v[i] == unusable) return i;
-            }
-            return std::int64_t{-1};
-        });
-    }
-
     // Stores `in` (contiguous, of the bottle's sample width) from index
-    // first, NaN as the unusable value.  The samples go through a staging
-    // block that lies in memory as they will in the file (the header puts
-    // sample 0 at byte 40): the kernel copies aligned runs much faster.
-    void write_from(const py::buffer &in, std::int64_t first) {
+    // first, NaN as the unusable value.  Unless `checked`, the unusable
+    // value itself is refused: the index of the first that holds it, with
+    // nothing written; else -1.
+    std::int64_t write_from(const py::buffer &in, std::int64_t first, bool checked) {
         const py::buffer_info info = in.request();
         const std::int64_t n = checked_slots(info);
         if (!writable_) raise_read_only();
+        std::int64_t refused = -1;
         const int err = exclusive([&](bottle_hdr *b) {
             if (!core::placeable(b, first, n))
                 throw py::value_error("the window reaches past the largest bottle file (2 GiB); nothing was written");
+            int cut_error = 0;
             format::with_sample_type(type_, [&](auto tag) {
                 using T = decltype(tag);
-                write_staged(b, first, n, static_cast<const T *>(info.ptr));
+                const T *v = static_cast<const T *>(info.ptr);
+                if (!checked && n > 0 && past_the_end(b, first)) {
+                    refused = write_appending(b, first, n, v, format::unusable_as<T>(usym_), cut_error);
+                    return;
+                }
+                const Scan scan = scan_samples(v, n, format::unusable_as<T>(usym_), !checked);
+                refused = scan.first_unusable;
+                if (refused >= 0) return;
+                if (scan.any_nan)
+                    write_staged(b, first, n, v);
+                else
+                    core::write_at(b, first, n, v);  // as they are, in one transfer
             });
-            return fresh_error(b);
+            return cut_error != 0 ? cut_error : fresh_error(b);
         });
         if (err != 0) raise_os_error(err, path_);
+        return refused;
     }
 
     // Fills `out` (int64) with the times of the samples from index first in
@@ -284,9 +276,13 @@ public:
         for (const double t : {grid.time(first), grid.time(first + n - 1)})
             if (!(std::fabs(t) * units < kMost))
                 throw py::value_error("the sample times reach past what datetime64 holds in that unit");
+        // Grid::time, inlined: a call per sample would cost more than the rest.
+        const auto rate = static_cast<double>(archive::whole_rate(ivl_));
+        const double step = grid.step();
         py::gil_scoped_release unlocked;
         for (std::int64_t k = 0; k < n; ++k) {
-            const double t = grid.time(first + k);
+            const auto i = static_cast<double>(first + k);
+            const double t = rate != 0 ? beg_ + i / rate : beg_ + i * step;
             auto s = static_cast<std::int64_t>(t);
             if (static_cast<double>(s) > t) --s;  // the whole seconds at or before t
             const double f = t - static_cast<double>(s);
@@ -370,6 +366,78 @@ private:
         return 0;
     }
 
+    struct Scan {
+        std::int64_t first_unusable = -1;
+        bool any_nan = false;
+    };
+
+    // Where the unusable value first lies among n samples (when `find`),
+    // and whether any is NaN; chunks of a fixed count, in vector
+    // instructions.
+    template <class T>
+    static Scan scan_samples(const T *v, std::int64_t n, T unusable, bool find) {
+        constexpr std::int64_t kChunk = 16;
+        Scan scan;
+        const auto look = [&](std::int64_t a, std::int64_t z) {
+            for (std::int64_t i = a; i < z; ++i) {
+                scan.any_nan |= v[i] != v[i];
+                if (find && v[i] == unusable) return scan.first_unusable = i, true;
+            }
+            return false;
+        };
+        std::int64_t a = 0;
+        for (; a + kChunk <= n; a += kChunk) {
+            int nan = 0, equal = 0;
+            for (std::int64_t j = 0; j < kChunk; ++j) {
+                nan |= v[a + j] != v[a + j];
+                equal |= v[a + j] == unusable;
+            }
+            if (find && equal && look(a, a + kChunk)) return scan;
+            scan.any_nan |= nan != 0;
+        }
+        look(a, n);
+        return scan;
+    }
+
+    // Whether a window from `first` on begins at or past the end of the
+    // file, which holds nothing past the stored samples.
+    bool past_the_end(bottle_hdr *b, std::int64_t first) const {
+        struct stat st;
+        const std::int64_t end = b->doff + std::int64_t{b->nsam} * format::width_of(type_);
+        return first >= b->nsam && ::fstat(getfdb(b->pbuf), &st) == 0 && st.st_size <= end;
+    }
+
+    // Writes a window that begins past the end of the file a block at a
+    // time, each scanned just after its transfer while it is in the cache
+    // (one pass over the samples in memory, not two).  A block with NaN is
+    // written again through the staging block; the unusable value cuts the
+    // file back to its old end, so that nothing is written, and is the
+    // index returned.  A failure to cut it back goes to `cut_error`.
+    template <class T>
+    static std::int64_t write_appending(bottle_hdr *b, std::int64_t first, std::int64_t n, const T *v, T unusable,
+                                        int &cut_error) {
+        constexpr std::int64_t kBlock = (std::int64_t{256} << 10) / sizeof(T);
+        const std::int32_t nsam = b->nsam;
+        const off_t end = b->doff + static_cast<off_t>(nsam) * static_cast<off_t>(sizeof(T));
+        for (std::int64_t done = 0; done < n; done += kBlock) {
+            const std::int64_t k = std::min(n - done, kBlock);
+            core::write_at(b, first + done, k, v + done);
+            const Scan scan = scan_samples(v + done, k, unusable, true);
+            if (scan.first_unusable >= 0) {
+                if (::ftruncate(getfdb(b->pbuf), end) != 0) cut_error = errno;
+                b->nsam = nsam;
+                return done + scan.first_unusable;
+            }
+            if (scan.any_nan) write_staged(b, first + done, k, v + done);
+            if (core::error(b)) break;
+        }
+        return -1;
+    }
+
+    // Writes samples with NaN among them through a staging block that
+    // holds the unusable value in their place, and lies in memory as the
+    // samples will in the file (the header puts sample 0 at byte 40): the
+    // kernel copies aligned runs much faster.
     template <class T>
     static void write_staged(bottle_hdr *b, std::int64_t first, std::int64_t n, const T *in) {
         constexpr std::int64_t kSlots = (std::int64_t{1} << 20) / sizeof(T);
@@ -550,8 +618,7 @@ PYBIND11_MODULE(_zulukit, m) {
         .def("header", &Handle::header)
         .def("read_into", &Handle::read_into)
         .def("floats_into", &Handle::floats_into)
-        .def("first_unusable", &Handle::first_unusable)
-        .def("write_from", &Handle::write_from)
+        .def("write_from", &Handle::write_from, py::arg("samples"), py::arg("first"), py::arg("checked"))
         .def("times_into", &Handle::times_into)
         .def("flush", &Handle::flush)
         .def("close", &Handle::close)

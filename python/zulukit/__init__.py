@@ -330,12 +330,17 @@ class Bottle:
         1.5 in an integer type, 1e300 or 1e-50 in float32), for the
         unusable value itself (it would read back as missing), and for
         complex values or arrays of more than one dimension."""
-        samples = self._samples(values)
-        self._h.write_from(samples, self._index(t))
+        first = self._index(t)
+        samples, checked = self._samples(values)
+        refused = self._h.write_from(samples, first, checked)
+        if refused >= 0:
+            self._refuse_unusable(samples[refused])
 
     def _samples(self, values):
         """values as a contiguous array of the bottle's dtype, unusable where
-        NaN or masked; ValueError for a value the type cannot hold."""
+        NaN or masked, and whether it is checked for the unusable value as
+        data (else write_from checks it); ValueError for a value the type
+        cannot hold."""
         mask = _np.ma.getmaskarray(values) if _np.ma.isMaskedArray(values) else None
         data = _np.ma.getdata(values) if mask is not None else values
         array = _np.asarray(data)
@@ -345,12 +350,8 @@ class Bottle:
         if array.dtype.kind == "c":
             raise ValueError("values must be real numbers, not complex")
         if array.dtype == self._dtype and mask is None:
-            # NaN is stored as the unusable value; the value itself is refused.
-            array = _np.ascontiguousarray(array)
-            first = self._h.first_unusable(array)
-            if first >= 0:
-                self._refuse_unusable(array[first])
-            return array
+            # NaN is stored as the unusable value; write_from refuses the value itself.
+            return _np.ascontiguousarray(array), False
         if array.dtype.kind not in "biuf":
             try:
                 array = array.astype(_np.float64)
@@ -374,7 +375,7 @@ class Bottle:
             self._refuse_unusable(array[_np.argmax(used)])
         if missing.any():
             out[missing] = self._unusable
-        return out
+        return out, True
 
     def _refuse_unusable(self, value):
         raise ValueError(f"{value!r} is the unusable value of the bottle, which would read back as missing; "

@@ -20,7 +20,8 @@ def test_threads_reading_writing_and_closing_shared_and_own_bottles(tmp_path):
     values = np.arange(N, dtype=np.int32)
     with zulukit.create(tmp_path / "shared.bot", 0, 1, "long") as b:
         b.write(0, values)
-    wrong, closed_errors, barrier = [], [], threading.Barrier(8)
+    wrong, closed_errors, reads, barrier = [], [], [], threading.Barrier(8)
+    halfway = threading.Event()
 
     def reader(b, k):
         barrier.wait()
@@ -31,6 +32,9 @@ def test_threads_reading_writing_and_closing_shared_and_own_bottles(tmp_path):
             except ValueError as e:
                 closed_errors.append(str(e))
                 return
+            reads.append(k)
+            if round_ == 100:
+                halfway.set()
             if not np.array_equal(got[:N - first], values[first:first + 1000]):
                 wrong.append((k, first))
 
@@ -46,11 +50,13 @@ def test_threads_reading_writing_and_closing_shared_and_own_bottles(tmp_path):
             if not np.array_equal(b.read(), values):
                 wrong.append(("own", k))
 
-    def closer(b):
+    def closer(b):  # while the readers are at it
         barrier.wait()
+        halfway.wait()
         b.close()
 
     for _ in range(3):
+        halfway.clear()
         read_shared = zulukit.open(tmp_path / "shared.bot")
         written = zulukit.create(tmp_path / "written.bot", 0, 1, "long", overwrite=True)
         work = [(reader, read_shared, k) for k in range(4)] + [(writer, written, k) for k in range(2)]
@@ -61,8 +67,8 @@ def test_threads_reading_writing_and_closing_shared_and_own_bottles(tmp_path):
         for t in threads:
             t.join()
         written.close()
-        assert not wrong
-        assert set(closed_errors) <= {"I/O operation on closed bottle"}
+        assert not wrong and len(reads) > 400
+        assert set(closed_errors) <= {"I/O operation on closed bottle"} and read_shared.closed
         with zulukit.open(tmp_path / "written.bot") as b:
             assert np.array_equal(b.read(), values * 2)
 
@@ -81,6 +87,11 @@ def test_refused_values_write_nothing(kind, unusable, tmp_path):
             with pytest.raises(ValueError):
                 b.write(0, values)
         assert b.read().tolist() == [1, 2]
+        appended = np.ones(300_000, dtype=dtype)  # written block by block past the end, then cut back
+        appended[-1] = unusable
+        with pytest.raises(ValueError, match="unusable"):
+            b.write(5, appended)
+        assert b.read().tolist() == [1, 2] and b.header.count == 2
         b.write(0, np.ma.masked_array([unusable, 4], mask=[1, 0]))
         assert b.read(masked=True).mask.tolist() == [True, False]
     if kind == "float":
