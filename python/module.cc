@@ -197,6 +197,7 @@ public:
 
     // Fills `out` (contiguous, of the bottle's sample width) from index first.
     void read_into(const py::buffer &out, std::int64_t first) const {
+        checked_index(first);
         const py::buffer_info info = out.request(true);
         const std::int64_t n = checked_slots(info);
         const int err = shared([&](bottle_hdr *b) { return core::read_shared(b, first, n, info.ptr); });
@@ -206,6 +207,7 @@ public:
     // Fills `out` (float64) with the samples from index first, NaN where
     // unusable, a block at a time.
     void floats_into(const py::array_t<double, py::array::c_style> &out, std::int64_t first) const {
+        checked_index(first);
         const py::buffer_info info = out.request(true);
         auto *into = static_cast<double *>(info.ptr);
         const std::int64_t n = info.size;
@@ -232,6 +234,7 @@ public:
     // value itself is refused: the index of the first that holds it, with
     // nothing written; else -1.
     std::int64_t write_from(const py::buffer &in, std::int64_t first, bool checked) {
+        checked_index(first);
         const py::buffer_info info = in.request();
         const std::int64_t n = checked_slots(info);
         if (!writable_) raise_read_only();
@@ -265,6 +268,8 @@ public:
     // units of 1 / per_second s, on the bottle's grid: the whole seconds and
     // the fraction apart, so that nothing overflows on the way.
     void times_into(const py::array_t<std::int64_t, py::array::c_style> &out, std::int64_t first, std::int64_t per_second) const {
+        checked_index(first);
+        if (per_second < 1 || per_second > 1'000'000'000) throw py::value_error("no such unit of time");
         const archive::Grid grid(beg_, ivl_, 0);
         if (!grid.usable()) throw py::value_error(path_ + ": " + grid.problem() + ", so its samples have no times");
         const py::buffer_info info = out.request(true);
@@ -462,6 +467,14 @@ private:
     bottle_hdr *live() const {
         if (!b_) throw py::value_error("I/O operation on closed bottle");
         return b_;
+    }
+
+    // Indices stay within about 2^62, as the grid's do, so that no window
+    // end overflows.
+    static std::int64_t checked_index(std::int64_t i) {
+        constexpr std::int64_t kFar = std::int64_t{1} << 62;
+        if (i < -kFar || i > kFar) throw py::value_error("sample index out of range");
+        return i;
     }
 
     std::int64_t checked_slots(const py::buffer_info &info) const {
