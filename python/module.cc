@@ -145,6 +145,7 @@ public:
         if (created.error == core::CreateError::kNone) {
             auto h = std::unique_ptr<Handle>(new Handle(created.bottle, path));
             h->target_ = std::move(target);
+            h->overwrite_ = overwrite;
             return h;
         }
         if (created.bottle) core::close(created.bottle);  // the header write failed: nothing to keep
@@ -315,7 +316,7 @@ public:
             }
         }
         if (err != 0) raise_os_error(err, path_);
-        if (!failed.empty()) raise_failure(archive::Failure(failed), path_, true);
+        if (!failed.empty()) raise_failure(archive::Failure(failed), path_, overwrite_);
     }
 
     // The line bshow prints, without its leading blank and newline.
@@ -365,7 +366,9 @@ private:
         const int err = core::error(b);
         const bool closed = core::close(b);  // frees b
         std::unique_ptr<archive::OutputTarget> target = std::move(target_);
-        if (err != 0) return err != reported_ ? err : 0;
+        // A new bottle that met a failure is not made: that is news even
+        // where the failure was raised before.
+        if (err != 0) return err != reported_ || target ? err : 0;
         if (!flushed || !closed) return EIO;
         if (target) target->commit();  // dropped uncommitted on a failure: the temporary file goes
         return 0;
@@ -512,7 +515,8 @@ private:
     const float ivl_;
     const int type_;
     const std::int32_t usym_;
-    int reported_ = 0;  // the error state when last raised
+    int reported_ = 0;        // the error state when last raised
+    bool overwrite_ = true;   // a new bottle may replace a file of its name
 };
 
 // --- Dates --------------------------------------------------------------

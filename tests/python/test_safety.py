@@ -121,6 +121,11 @@ def test_new_bottle_replaces_the_old_only_on_close(tmp_path):
     assert path.read_bytes() == old and zulukit.open(path).read().tolist() == [1, 2, 3]
     b.close()
     assert zulukit.open(path).read().tolist() == [7] and os.listdir(tmp_path) == ["o.bot"]
+    racing = zulukit.create(tmp_path / "r.bot", 0, 1, "long")
+    (tmp_path / "r.bot").write_bytes(b"theirs")  # made meanwhile: not replaced
+    with pytest.raises(FileExistsError):
+        racing.close()
+    assert (tmp_path / "r.bot").read_bytes() == b"theirs" and sorted(os.listdir(tmp_path)) == ["o.bot", "r.bot"]
     dropped = zulukit.create(tmp_path / "d.bot", 0, 1, "long")
     dropped.write(0, [5])
     del dropped  # kept, as a file object that goes keeps what was written
