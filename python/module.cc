@@ -185,8 +185,9 @@ public:
         struct stat st{};
         const int err = shared([&](bottle_hdr *b) {
             const int fd = getfdb(b->pbuf);
-            if (zulu::sysio::read_fully_at(fd, &h, format::kHeaderSize, 0) != format::kHeaderSize)
-                return errno != 0 ? errno : EIO;
+            const ssize_t got = zulu::sysio::read_fully_at(fd, &h, format::kHeaderSize, 0);
+            if (got < 0) return errno;
+            if (got < format::kHeaderSize) return EIO;  // cut short since it was opened
             return ::fstat(fd, &st) == 0 ? 0 : errno;
         });
         if (err != 0) raise_os_error(err, path_);
