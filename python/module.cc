@@ -293,7 +293,10 @@ public:
             auto s = static_cast<std::int64_t>(t);
             if (static_cast<double>(s) > t) --s;  // the whole seconds at or before t
             const double f = t - static_cast<double>(s);
-            into[k] = s * per_second + static_cast<std::int64_t>(f * units + 0.5);
+            const double r = f * units;  // 0 <= r <= units
+            auto u = static_cast<std::int64_t>(r);
+            if (r - static_cast<double>(u) >= 0.5) ++u;  // to the nearest unit, halves upward
+            into[k] = s * per_second + u;
         }
     }
 
