@@ -52,6 +52,7 @@ std::string Grid::problem() const {
     if (!std::isfinite(beg_)) return "the begin time is not a finite number";
     if (!std::isfinite(step_)) return "the interval is not a finite number";
     if (stored_ == 0) return "the interval is 0";
+    if (stored_ < 0) return "the interval is negative: sample times run backward";
     return "";
 }
 

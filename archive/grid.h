@@ -57,8 +57,8 @@ public:
     // makes a backward grid, whose times fall as the samples go on.
     bool usable() const;
     bool forward() const { return usable() && stored_ > 0; }
-    // What makes the grid unusable, as a sentence ("the interval is 0"),
-    // or empty.
+    // What keeps the grid from being forward, as a sentence ("the interval
+    // is 0"), or empty.
     std::string problem() const;
 
     // The time of sample i: beg + i / rate, or beg + i * step.

@@ -155,19 +155,16 @@ bool write_header(int fd, const bottle_hdr *b) {
 
 // --- Windows ------------------------------------------------------------
 
-// Reads bytes of the file at `position` straight into out: zeros past the
-// end of the file, and zeros with the error set when the read fails.  A
-// dirty page is written back first, so that the file holds its bytes.
-void read_direct(bottle_hdr *b, std::int64_t position, std::size_t n, unsigned char *out) {
-    const int fd = getfdb(b->pbuf);
-    pages::write_back(b->pbuf);
-    ssize_t got = -1;
-    if (sysio::seek_to(fd, static_cast<off_t>(position))) got = sysio::read_fully(fd, out, n);
-    if (got < 0) {
-        record_error(b, errno);
-        got = 0;
-    }
+// Reads bytes of the file at `position` straight into out, by a positioned
+// read that leaves the descriptor and the record alone: zeros past the end
+// of the file, and zeros when the read fails, whose errno it returns (0
+// when none failed).
+int read_positioned(const bottle_hdr *b, std::int64_t position, std::size_t n, unsigned char *out) {
+    ssize_t got = sysio::read_fully_at(getfdb(b->pbuf), out, n, static_cast<off_t>(position));
+    const int err = got < 0 ? (errno != 0 ? errno : EIO) : 0;
+    if (got < 0) got = 0;
     std::memset(out + got, 0, n - static_cast<std::size_t>(got));
+    return err;
 }
 
 // Writes bytes straight to the file at `position`.  The held page is
@@ -176,7 +173,7 @@ void write_direct(bottle_hdr *b, std::int64_t position, std::size_t n, const uns
     const int fd = getfdb(b->pbuf);
     pages::write_back(b->pbuf);
     clrb(b->pbuf);
-    if (!sysio::seek_to(fd, static_cast<off_t>(position)) || sysio::write_fully(fd, in, n) < 0) record_error(b, errno);
+    if (sysio::write_fully_at(fd, in, n, static_cast<off_t>(position)) < 0) record_error(b, errno);
 }
 
 // Stores the unusable value at indices [from, to), directly in blocks.
@@ -377,21 +374,40 @@ double time_of(const bottle_hdr *b, std::int64_t i) { return b->beg + static_cas
 
 std::int64_t stored_samples(const bottle_hdr *b) { return std::clamp<std::int64_t>(b->nsam, 0, addressable_samples(b)); }
 
-void read_at(bottle_hdr *b, std::int64_t s, std::int64_t count, void *out) {
+namespace {
+
+// read_at's work, with the direct reads' failure returned rather than
+// recorded: the errno of the first that failed, or 0.
+int read_window(const bottle_hdr *b, std::int64_t s, std::int64_t count, void *out) {
     auto *slots = static_cast<unsigned char *>(out);
     const std::int64_t e = s + count, stored = stored_samples(b);
     const int w = width_of(b->type);
+    int err = 0;
     fill_unusable(b, slots, s, s, std::min<std::int64_t>(e, 0));
     if (e > 0 && s < stored) {
         const std::int64_t a = std::max<std::int64_t>(s, 0), z = std::min(e, stored);
         const std::int64_t bytes = std::max<std::int64_t>(z - a, 0) * w;
         unsigned char *into = slots + (a - s) * w;
         if (state_of(b)->direct)
-            read_direct(b, sample_position(b, a), static_cast<std::size_t>(bytes), into);
+            err = read_positioned(b, sample_position(b, a), static_cast<std::size_t>(bytes), into);
         else
             getb(b->pbuf, static_cast<int>(sample_position(b, a)), static_cast<int>(bytes), into);
     }
     if (e > stored) fill_unusable(b, slots, s, std::max(stored, s), e);
+    return err;
+}
+
+}  // namespace
+
+void read_at(bottle_hdr *b, std::int64_t s, std::int64_t count, void *out) {
+    // A direct bottle holds no dirty page (its windows bypass the buffer),
+    // so its file already has every byte written.
+    if (const int err = read_window(b, s, count, out)) record_error(b, err);
+}
+
+int read_shared(const bottle_hdr *b, std::int64_t first, std::int64_t count, void *out) {
+    if (!state_of(b)->direct) return EINVAL;
+    return read_window(b, first, count, out);
 }
 
 bool placeable(const bottle_hdr *b, std::int64_t s, std::int64_t count) {

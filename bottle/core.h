@@ -151,6 +151,12 @@ std::int64_t stored_samples(const bottle_hdr *b);
 // value.  A failed transfer leaves zeros in its slots and sets the error.
 void read_at(bottle_hdr *b, std::int64_t first, std::int64_t count, void *out);
 
+// read_at for a bottle opened for direct transfers, changing nothing in the
+// record: a failed read leaves zeros and returns its errno (0 when none
+// failed; EINVAL, reading nothing, for a bottle without direct transfers).
+// Threads may call it at once on one bottle while none writes to it.
+int read_shared(const bottle_hdr *b, std::int64_t first, std::int64_t count, void *out);
+
 enum class WriteResult {
     kDone,            // written (a failed transfer shows in error())
     kPastLargestFile, // the window or its padding reaches past the largest file; nothing written

@@ -20,7 +20,7 @@ int os_rename_noreplace(const char *from, const char *to) {
 constexpr Calls kSystemCalls{os_open,     ::close,  ::lseek,  ::read,          ::write,
                              ::fstat,     os_fcntl_getfl,     ::fsync,         ::fchmod,
                              os_start_writeback,    ::mkostemp, ::rename, os_rename_noreplace,
-                             ::link,      ::unlink};
+                             ::link,      ::unlink, ::pread,  ::pwrite};
 
 Calls table = kSystemCalls;
 
@@ -50,6 +50,36 @@ ssize_t write_fully(int fd, const void *bytes, size_t n) {
     size_t done = 0;
     while (done < n) {
         const ssize_t r = table.write(fd, p + done, n - done);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return -1;
+        if (r == 0) {
+            errno = EIO;
+            return -1;
+        }
+        done += static_cast<size_t>(r);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+ssize_t read_fully_at(int fd, void *bytes, size_t n, off_t offset) {
+    auto *p = static_cast<char *>(bytes);
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t r = table.pread(fd, p + done, n - done, offset + static_cast<off_t>(done));
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && done > 0) break;
+        if (r < 0) return -1;
+        if (r == 0) break;  // end of file
+        done += static_cast<size_t>(r);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+ssize_t write_fully_at(int fd, const void *bytes, size_t n, off_t offset) {
+    const auto *p = static_cast<const char *>(bytes);
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t r = table.pwrite(fd, p + done, n - done, offset + static_cast<off_t>(done));
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) return -1;
         if (r == 0) {

@@ -35,6 +35,8 @@ struct Calls {
     int (*rename_noreplace)(const char *from, const char *to);
     int (*link)(const char *from, const char *to);
     int (*unlink)(const char *path);
+    ssize_t (*pread)(int fd, void *bytes, size_t n, off_t offset);
+    ssize_t (*pwrite)(int fd, const void *bytes, size_t n, off_t offset);
 };
 
 // The calls the libraries make; tests may replace entries.
@@ -51,6 +53,12 @@ ssize_t read_fully(int fd, void *bytes, size_t n);
 // Writes all n bytes.  Returns n, or -1 with errno set (EIO when the file
 // takes no more bytes without saying why).
 ssize_t write_fully(int fd, const void *bytes, size_t n);
+
+// As read_fully and write_fully, at `offset` in the file and leaving the
+// descriptor's position alone, so that threads sharing a descriptor each
+// move the bytes they asked for.
+ssize_t read_fully_at(int fd, void *bytes, size_t n, off_t offset);
+ssize_t write_fully_at(int fd, const void *bytes, size_t n, off_t offset);
 
 // Positions fd at `offset` from the start of the file; false with errno set
 // when that fails.

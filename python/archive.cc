@@ -22,7 +22,6 @@
 #include "grid.h"
 #include "join.h"
 #include "stats.h"
-#include "timetext.h"
 
 namespace py = pybind11;
 namespace ops = zulu::archive;
@@ -126,17 +125,6 @@ void export_netcdf(const std::string &src, const std::string &dst, const std::st
     run_job([&] { ops::export_netcdf(src, dst, request); });
 }
 
-double parse_time(const std::string &text, int zone) {
-    zulu::timetext::TimeProblem problem;
-    const auto t = zulu::timetext::parse_time(text, &problem, zone);
-    if (!t) {
-        std::string message = zulu::timetext::quoted(text) + " is not a time: " + problem.what;
-        if (problem.form) message += std::string("; ") + zulu::timetext::kTimeForms;
-        throw py::value_error(message);
-    }
-    return *t;
-}
-
 }  // namespace
 
 void bind_archive(py::module_ &m) {
@@ -167,7 +155,6 @@ void bind_archive(py::module_ &m) {
     m.def("export", &export_netcdf, py::arg("src"), py::arg("dst"), py::arg("name"), py::arg("units"),
           py::arg("title"), py::arg("deflate"), py::arg("force"));
     m.def("can_export", &ops::can_export);
-    m.def("parse_time", &parse_time, py::arg("text"), py::arg("zone") = 0);
 }
 
 }  // namespace zulukit

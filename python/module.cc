@@ -15,19 +15,34 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "bindings.h"
 #include "bot.h"
+#include "buf.h"
 #include "core.h"
 #include "date.h"
+#include "failure.h"
+#include "files.h"
 #include "format.h"
+#include "grid.h"
+#include "sysio.h"
+#include "timetext.h"
 
 namespace py = pybind11;
 namespace core = zulu::core;
 namespace format = zulu::format;
+namespace archive = zulu::archive;
 
 namespace {
 
@@ -60,18 +75,28 @@ PyObject *bottle_error = nullptr;
     }
 }
 
-// An open bottle.  Closed at the latest when the object goes; close()
-// reports what the closing found.
+// An open bottle, which threads may share.  Each call holds the handle's
+// lock, taken with the GIL released (nothing done under it needs the GIL):
+// reads share it, and as they read by position (read_shared) threads each
+// get their own window; writes, flushes and close hold it alone.  close()
+// thus waits for the calls under way, and later calls raise ValueError.
+//
+// A created bottle is written under a temporary name beside its target
+// (OutputTarget), renamed onto the target by close().
 class Handle {
 public:
-    Handle(bottle_hdr *b, std::string path) : b_(b), path_(std::move(path)) {}
     ~Handle() {
-        if (b_) core::close(b_);
+        // A bottle dropped without close(): kept as a file is, where nothing
+        // failed; failures have no caller left to report to.
+        try {
+            finish();
+        } catch (...) {
+        }
     }
     Handle(const Handle &) = delete;
     Handle &operator=(const Handle &) = delete;
 
-    static Handle open(const std::string &path, bool write) {
+    static std::unique_ptr<Handle> open(const std::string &path, bool write) {
         core::OpenOptions options;
         options.access = write ? core::Access::kReadWrite : core::Access::kRead;
         options.quiet = true;
@@ -82,134 +107,349 @@ public:
             opened = core::open(path.c_str(), options);
         }
         if (!opened.bottle) raise_open_failure(path, opened);
-        return Handle(opened.bottle, path);
+        // As the command counts: samples that a data offset past 40 puts
+        // beyond the end of the file are not there.
+        opened.bottle->nsam = static_cast<std::int32_t>(
+            archive::samples_held(opened.header, opened.status.st_size, opened.bottle->nsam));
+        auto h = std::unique_ptr<Handle>(new Handle(opened.bottle, path));
+        h->unreachable_ = archive::unreachable_problem(path, opened.header, opened.status.st_size);
+        return h;
     }
 
-    static Handle create(const std::string &path, double beg, double ivl, int type, bool overwrite) {
+    // A new bottle under a temporary name; the checks come first, so that a
+    // refused call makes no file.
+    static std::unique_ptr<Handle> create(const std::string &path, double beg, double ivl, int type, bool overwrite) {
         if (!format::valid_type(type)) throw py::value_error("no such sample type");
-        core::CreateOptions options;
-        options.open.access = core::Access::kReadWrite;
-        options.open.quiet = true;
-        options.open.direct = true;
-        options.exclusive = !overwrite;
+        if (!std::isfinite(beg)) throw py::value_error("the begin time must be a finite number of seconds");
+        if (!std::isfinite(ivl) || !(ivl > 0))
+            throw py::value_error("the interval must be a positive finite number of seconds, not " + number(ivl));
+        const float stored = format::narrow_to_float(ivl);
+        if (stored == 0 || !std::isfinite(stored))
+            throw py::value_error("the interval " + number(ivl) + " does not fit the header, which holds it as a float32");
+        struct stat st;
+        if (!overwrite && ::stat(path.c_str(), &st) == 0) raise_os_error(EEXIST, path);
+        std::unique_ptr<archive::OutputTarget> target;
         core::Created created;
-        {
+        try {
             py::gil_scoped_release unlocked;
-            created = core::create(path.c_str(), beg, ivl, type, options);
+            target = std::make_unique<archive::OutputTarget>(
+                path, std::vector<archive::InputFile>{}, archive::OutputTarget::Rules{overwrite, false, 0664, false});
+            core::CreateOptions options;
+            options.open.access = core::Access::kReadWrite;
+            options.open.quiet = true;
+            options.open.direct = true;
+            created = core::create(target->temp_path().c_str(), beg, ivl, type, options);
+        } catch (const archive::Failure &failure) {
+            raise_failure(failure, path, overwrite);
         }
-        switch (created.error) {
-        case core::CreateError::kNone:
-            return Handle(created.bottle, path);
-        case core::CreateError::kOpen:
-            raise_open_failure(path, created.opened);
-        case core::CreateError::kExists:
-            raise_os_error(EEXIST, path);
-        default:
-            raise_os_error(created.sys_errno, path);
+        if (created.error == core::CreateError::kNone) {
+            auto h = std::unique_ptr<Handle>(new Handle(created.bottle, path));
+            h->target_ = std::move(target);
+            h->overwrite_ = overwrite;
+            return h;
         }
+        if (created.bottle) core::close(created.bottle);  // the header write failed: nothing to keep
+        if (created.error == core::CreateError::kOpen) raise_open_failure(path, created.opened);
+        raise_os_error(created.sys_errno != 0 ? created.sys_errno : EIO, path);
     }
 
-    Handle(Handle &&other) noexcept : b_(other.b_), path_(std::move(other.path_)), reported_(other.reported_) {
-        other.b_ = nullptr;
+    bool closed() const {
+        py::gil_scoped_release unlocked;
+        std::shared_lock lock(mutex_);
+        return b_ == nullptr;
     }
-
-    bool closed() const { return b_ == nullptr; }
-    bool writable() const { return core::writable(live()); }
-    double begin() const { return live()->beg; }
-    double interval() const { return live()->ivl; }
-    std::int64_t count() const { return live()->nsam; }
-    int type() const { return live()->type; }
+    bool writable() const { return writable_; }
+    double begin() const { return beg_; }
+    double interval() const { return ivl_; }
+    int type() const { return type_; }
+    std::int64_t count() const {
+        return shared([](bottle_hdr *b) { return static_cast<std::int64_t>(b->nsam); });
+    }
+    // The file the samples are in now: the temporary file of a new bottle
+    // until close().
+    std::string file() const {
+        return shared([&](bottle_hdr *) { return target_ ? target_->temp_path() : path_; });
+    }
+    // What makes samples of the file unreachable (past the largest bottle
+    // file), or empty.
+    const std::string &unreachable() const { return unreachable_; }
     // The unusable value as a slot of the bottle's type holds it.
     py::object unusable() const {
-        const bottle_hdr *b = live();
-        return format::with_sample_type(b->type, [&](auto tag) {
-            return py::cast(format::unusable_as<decltype(tag)>(b->usym));
-        });
+        return format::with_sample_type(type_, [&](auto tag) { return py::cast(format::unusable_as<decltype(tag)>(usym_)); });
     }
 
-    // The index of the sample at time t; a time too far out for any sample
-    // gives an index that reaches none.
-    std::int64_t index(double t) const {
-        const auto i = core::index_of(live(), t);
-        if (!i) throw py::value_error("a NaN time has no sample index");
-        return *i;
+    // The 40 header bytes as the file holds them now, field by field, and
+    // the samples its size gives.
+    py::tuple header() const {
+        bottle_hdr h{};
+        struct stat st{};
+        const int err = shared([&](bottle_hdr *b) {
+            const int fd = getfdb(b->pbuf);
+            const ssize_t got = zulu::sysio::read_fully_at(fd, &h, format::kHeaderSize, 0);
+            if (got < 0) return errno;
+            if (got < format::kHeaderSize) return EIO;  // cut short since it was opened
+            return ::fstat(fd, &st) == 0 ? 0 : errno;
+        });
+        if (err != 0) raise_os_error(err, path_);
+        const std::int64_t count = format::valid_type(h.type) && h.doff >= 0
+                                       ? archive::samples_held(h, st.st_size, format::count_from_size(h.type, h.doff, st.st_size))
+                                       : 0;
+        return py::make_tuple(h.magic, h.spare0, h.doff, h.beg, h.ivl, h.nsam, h.type, h.usym, h.spare1, h.spare2, count);
     }
-    double time(std::int64_t i) const { return core::time_of(live(), i); }
 
     // Fills `out` (contiguous, of the bottle's sample width) from index first.
-    void read_into(const py::buffer &out, std::int64_t first) {
+    void read_into(const py::buffer &out, std::int64_t first) const {
+        checked_index(first);
         const py::buffer_info info = out.request(true);
         const std::int64_t n = checked_slots(info);
-        bottle_hdr *b = live();
-        {
-            py::gil_scoped_release unlocked;
-            core::read_at(b, first, n, info.ptr);
-        }
-        check_transfers();
+        const int err = shared([&](bottle_hdr *b) { return core::read_shared(b, first, n, info.ptr); });
+        if (err != 0) raise_os_error(err, path_);
+    }
+
+    // Fills `out` (float64) with the samples from index first, NaN where
+    // unusable, a block at a time.
+    void floats_into(const py::array_t<double, py::array::c_style> &out, std::int64_t first) const {
+        checked_index(first);
+        const py::buffer_info info = out.request(true);
+        auto *into = static_cast<double *>(info.ptr);
+        const std::int64_t n = info.size;
+        const int err = shared([&](bottle_hdr *b) {
+            return format::with_sample_type(type_, [&](auto tag) {
+                using T = decltype(tag);
+                constexpr std::int64_t kBlock = std::int64_t{1} << 16;
+                std::vector<T> block(kBlock);
+                const T unusable = format::unusable_as<T>(usym_);
+                for (std::int64_t done = 0; done < n; done += kBlock) {
+                    const std::int64_t k = std::min(n - done, kBlock);
+                    if (const int e = core::read_shared(b, first + done, k, block.data())) return e;
+                    for (std::int64_t i = 0; i < k; ++i)
+                        into[done + i] = block[i] == unusable ? NAN : static_cast<double>(block[i]);
+                }
+                return 0;
+            });
+        });
+        if (err != 0) raise_os_error(err, path_);
     }
 
     // Stores `in` (contiguous, of the bottle's sample width) from index
-    // first, NaN as the unusable value.  The samples go through a staging
-    // block that lies in memory as they will in the file (the header puts
-    // sample 0 at byte 40): the kernel copies aligned runs much faster.
-    void write_from(const py::buffer &in, std::int64_t first) {
+    // first, NaN as the unusable value.  Unless `checked`, the unusable
+    // value itself is refused: the index of the first that holds it, with
+    // nothing written; else -1.
+    std::int64_t write_from(const py::buffer &in, std::int64_t first, bool checked) {
+        checked_index(first);
         const py::buffer_info info = in.request();
         const std::int64_t n = checked_slots(info);
-        bottle_hdr *b = live();
-        if (!core::writable(b)) raise_read_only();
-        if (!core::placeable(b, first, n))
-            throw py::value_error("the window reaches past the largest bottle file (2 GiB); nothing was written");
-        {
-            py::gil_scoped_release unlocked;
-            format::with_sample_type(b->type, [&](auto tag) {
+        if (!writable_) raise_read_only();
+        std::int64_t refused = -1;
+        const int err = exclusive([&](bottle_hdr *b) {
+            if (!core::placeable(b, first, n))
+                throw py::value_error("the window reaches past the largest bottle file (2 GiB); nothing was written");
+            int cut_error = 0;
+            format::with_sample_type(type_, [&](auto tag) {
                 using T = decltype(tag);
-                write_staged(b, first, n, static_cast<const T *>(info.ptr));
+                const T *v = static_cast<const T *>(info.ptr);
+                if (!checked && n > 0 && past_the_end(b, first)) {
+                    refused = write_appending(b, first, n, v, format::unusable_as<T>(usym_), cut_error);
+                    return;
+                }
+                const Scan scan = scan_samples(v, n, format::unusable_as<T>(usym_), !checked);
+                refused = scan.first_unusable;
+                if (refused >= 0) return;
+                if (scan.any_nan)
+                    write_staged(b, first, n, v);
+                else
+                    core::write_at(b, first, n, v);  // as they are, in one transfer
             });
+            return cut_error != 0 ? cut_error : fresh_error(b);
+        });
+        if (err != 0) raise_os_error(err, path_);
+        return refused;
+    }
+
+    // Fills `out` (int64) with the times of the samples from index first in
+    // units of 1 / per_second s, on the bottle's grid: the whole seconds and
+    // the fraction apart, so that nothing overflows on the way.
+    void times_into(const py::array_t<std::int64_t, py::array::c_style> &out, std::int64_t first, std::int64_t per_second) const {
+        checked_index(first);
+        if (per_second < 1 || per_second > 1'000'000'000) throw py::value_error("no such unit of time");
+        const archive::Grid grid(beg_, ivl_, 0);
+        if (!grid.forward()) throw py::value_error(path_ + ": " + grid.problem() + ", so its samples have no times");
+        const py::buffer_info info = out.request(true);
+        auto *into = static_cast<std::int64_t *>(info.ptr);
+        const std::int64_t n = info.size;
+        if (n == 0) return;
+        const auto units = static_cast<double>(per_second);
+        constexpr double kMost = 0x1p63 * 0.99;  // clear of the int64 range and of NaT
+        for (const double t : {grid.time(first), grid.time(first + n - 1)})
+            if (!(std::fabs(t) * units < kMost))
+                throw py::value_error("the sample times reach past what datetime64 holds in that unit");
+        // Grid::time, inlined: a call per sample would cost more than the rest.
+        const auto rate = static_cast<double>(archive::whole_rate(ivl_));
+        const double step = grid.step();
+        py::gil_scoped_release unlocked;
+        for (std::int64_t k = 0; k < n; ++k) {
+            const auto i = static_cast<double>(first + k);
+            const double t = rate != 0 ? beg_ + i / rate : beg_ + i * step;
+            auto s = static_cast<std::int64_t>(t);
+            if (static_cast<double>(s) > t) --s;  // the whole seconds at or before t
+            const double f = t - static_cast<double>(s);
+            const double r = f * units;  // 0 <= r <= units
+            auto u = static_cast<std::int64_t>(r);
+            if (r - static_cast<double>(u) >= 0.5) ++u;  // to the nearest unit, halves upward
+            into[k] = s * per_second + u;
         }
-        check_transfers();
     }
 
     void flush() {
-        bottle_hdr *b = live();
-        bool ok;
-        {
-            py::gil_scoped_release unlocked;
-            ok = core::flush(b);
-        }
-        if (!ok) {
-            reported_ = core::error(b);
-            raise_os_error(reported_ != 0 ? reported_ : EIO, path_);
-        }
+        const int err = exclusive([&](bottle_hdr *b) { return core::flush(b) ? 0 : fresh_error(b, true); });
+        if (err != 0) raise_os_error(err, path_);
     }
 
-    // Writes back and closes.  A failure not yet raised by the call that
-    // met it is raised here.
+    // Writes back and closes; a new bottle is then renamed onto its target.
+    // A failure not yet raised by the call that met it is raised here.
     void close() {
-        if (!b_) return;
-        bottle_hdr *b = b_;
-        b_ = nullptr;
-        bool flushed, closed;
-        int err;
+        int err = 0;
+        std::string failed;
         {
             py::gil_scoped_release unlocked;
-            flushed = core::flush(b);
-            err = core::error(b);
-            closed = core::close(b);  // frees b
+            std::unique_lock lock(mutex_);
+            try {
+                err = finish();
+            } catch (const archive::Failure &failure) {
+                failed = failure.what();
+            }
         }
-        if (err != 0 && err != reported_) raise_os_error(err, path_);
-        if ((!flushed || !closed) && err == 0) raise_os_error(EIO, path_);
+        if (err != 0) raise_os_error(err, path_);
+        if (!failed.empty()) raise_failure(archive::Failure(failed), path_, overwrite_);
     }
 
     // The line bshow prints, without its leading blank and newline.
     std::string show() const {
-        char line[160];
-        core::show_line(live(), line, sizeof line);
+        char line[160] = "";
+        shared([&](bottle_hdr *b) {
+            core::show_line(b, line, sizeof line);
+            return 0;
+        });
         std::string text(line);
         while (!text.empty() && (text.back() == '\n')) text.pop_back();
         return text.empty() || text.front() != ' ' ? text : text.substr(1);
     }
 
 private:
+    Handle(bottle_hdr *b, std::string path)
+        : b_(b), path_(std::move(path)), writable_(core::writable(b)), beg_(b->beg), ivl_(b->ivl), type_(b->type),
+          usym_(b->usym) {}
+
+    static std::string number(double v) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.17g", v);
+        return text;
+    }
+
+    // Calls f(bottle) holding the lock shared (or alone), with the GIL
+    // released; ValueError when the bottle is closed.
+    template <class F>
+    auto shared(F &&f) const -> decltype(f(nullptr)) {
+        py::gil_scoped_release unlocked;
+        std::shared_lock lock(mutex_);
+        return f(live());
+    }
+    template <class F>
+    auto exclusive(F &&f) -> decltype(f(nullptr)) {
+        py::gil_scoped_release unlocked;
+        std::unique_lock lock(mutex_);
+        return f(live());
+    }
+
+    // Closes the bottle and commits a new one; an error not yet raised, or
+    // 0.  Called with the lock held (or from the destructor).
+    int finish() {
+        if (!b_) return 0;
+        bottle_hdr *b = std::exchange(b_, nullptr);
+        const bool flushed = core::flush(b);
+        const int err = core::error(b);
+        const bool closed = core::close(b);  // frees b
+        std::unique_ptr<archive::OutputTarget> target = std::move(target_);
+        // A new bottle that met a failure is not made: that is news even
+        // where the failure was raised before.
+        if (err != 0) return err != reported_ || target ? err : 0;
+        if (!flushed || !closed) return EIO;
+        if (target) target->commit();  // dropped uncommitted on a failure: the temporary file goes
+        return 0;
+    }
+
+    struct Scan {
+        std::int64_t first_unusable = -1;
+        bool any_nan = false;
+    };
+
+    // Where the unusable value first lies among n samples (when `find`),
+    // and whether any is NaN; chunks of a fixed count, in vector
+    // instructions.
+    template <class T>
+    static Scan scan_samples(const T *v, std::int64_t n, T unusable, bool find) {
+        constexpr std::int64_t kChunk = 16;
+        Scan scan;
+        const auto look = [&](std::int64_t a, std::int64_t z) {
+            for (std::int64_t i = a; i < z; ++i) {
+                scan.any_nan |= v[i] != v[i];
+                if (find && v[i] == unusable) return scan.first_unusable = i, true;
+            }
+            return false;
+        };
+        std::int64_t a = 0;
+        for (; a + kChunk <= n; a += kChunk) {
+            int nan = 0, equal = 0;
+            for (std::int64_t j = 0; j < kChunk; ++j) {
+                nan |= v[a + j] != v[a + j];
+                equal |= v[a + j] == unusable;
+            }
+            if (find && equal && look(a, a + kChunk)) return scan;
+            scan.any_nan |= nan != 0;
+        }
+        look(a, n);
+        return scan;
+    }
+
+    // Whether a window from `first` on begins at or past the end of the
+    // file, which holds nothing past the stored samples.
+    bool past_the_end(bottle_hdr *b, std::int64_t first) const {
+        struct stat st;
+        const std::int64_t end = b->doff + std::int64_t{b->nsam} * format::width_of(type_);
+        return first >= b->nsam && ::fstat(getfdb(b->pbuf), &st) == 0 && st.st_size <= end;
+    }
+
+    // Writes a window that begins past the end of the file a block at a
+    // time, each scanned just after its transfer while it is in the cache
+    // (one pass over the samples in memory, not two).  A block with NaN is
+    // written again through the staging block; the unusable value cuts the
+    // file back to its old end, so that nothing is written, and is the
+    // index returned.  A failure to cut it back goes to `cut_error`.
+    template <class T>
+    static std::int64_t write_appending(bottle_hdr *b, std::int64_t first, std::int64_t n, const T *v, T unusable,
+                                        int &cut_error) {
+        constexpr std::int64_t kBlock = (std::int64_t{256} << 10) / sizeof(T);
+        const std::int32_t nsam = b->nsam;
+        const off_t end = b->doff + static_cast<off_t>(nsam) * static_cast<off_t>(sizeof(T));
+        for (std::int64_t done = 0; done < n; done += kBlock) {
+            const std::int64_t k = std::min(n - done, kBlock);
+            core::write_at(b, first + done, k, v + done);
+            const Scan scan = scan_samples(v + done, k, unusable, true);
+            if (scan.first_unusable >= 0) {
+                if (::ftruncate(getfdb(b->pbuf), end) != 0) cut_error = errno;
+                b->nsam = nsam;
+                return done + scan.first_unusable;
+            }
+            if (scan.any_nan) write_staged(b, first + done, k, v + done);
+            if (core::error(b)) break;
+        }
+        return -1;
+    }
+
+    // Writes samples with NaN among them through a staging block that
+    // holds the unusable value in their place, and lies in memory as the
+    // samples will in the file (the header puts sample 0 at byte 40): the
+    // kernel copies aligned runs much faster.
     template <class T>
     static void write_staged(bottle_hdr *b, std::int64_t first, std::int64_t n, const T *in) {
         constexpr std::int64_t kSlots = (std::int64_t{1} << 20) / sizeof(T);
@@ -232,29 +472,55 @@ private:
     }
 
     bottle_hdr *live() const {
-        if (!b_) throw py::value_error("I/O operation on a closed bottle");
+        if (!b_) throw py::value_error("I/O operation on closed bottle");
         return b_;
     }
 
+    // Indices stay within about 2^62, as the grid's do, so that no window
+    // end overflows.
+    static std::int64_t checked_index(std::int64_t i) {
+        constexpr std::int64_t kFar = std::int64_t{1} << 62;
+        if (i < -kFar || i > kFar) throw py::value_error("sample index out of range");
+        return i;
+    }
+
     std::int64_t checked_slots(const py::buffer_info &info) const {
-        const int width = format::width_of(live()->type);
+        const int width = format::width_of(type_);
         if (info.itemsize != width || info.ndim != 1 || (info.shape[0] > 1 && info.strides[0] != width))
             throw py::value_error("samples must be a contiguous one-dimensional array of the bottle's type");
         return info.shape[0];
     }
 
-    void check_transfers() {
-        if (const int err = core::error(b_)) {
-            reported_ = err;
-            raise_os_error(err, path_);
-        }
+    // The error state when it has changed since last raised (then noted
+    // as raised), else 0; `always` gives EIO for a failure without one.
+    int fresh_error(bottle_hdr *b, bool always = false) {
+        const int err = core::error(b);
+        if (err != 0 && err != reported_) return reported_ = err;
+        return always ? (err != 0 ? err : EIO) : 0;
     }
 
     [[noreturn]] void raise_read_only() const { raise_os_error(EBADF, path_, "bottle opened for reading (mode 'r')"); }
 
+    // An archive Failure as the exception Python has for it.
+    [[noreturn]] static void raise_failure(const archive::Failure &failure, const std::string &path, bool overwrite) {
+        struct stat st;
+        if (!overwrite && ::stat(path.c_str(), &st) == 0) raise_os_error(EEXIST, path);
+        PyErr_SetString(PyExc_OSError, failure.what());
+        throw py::error_already_set();
+    }
+
+    mutable std::shared_mutex mutex_;
     bottle_hdr *b_ = nullptr;
+    std::unique_ptr<archive::OutputTarget> target_;
     std::string path_;
-    int reported_ = 0;  // the error state when last raised
+    std::string unreachable_;
+    const bool writable_;
+    const double beg_;
+    const float ivl_;
+    const int type_;
+    const std::int32_t usym_;
+    int reported_ = 0;        // the error state when last raised
+    bool overwrite_ = true;   // a new bottle may replace a file of its name
 };
 
 // --- Dates --------------------------------------------------------------
@@ -276,6 +542,15 @@ public:
 private:
     int zone_, layout_;
 };
+
+// The time a text names, in the forms the bottle command reads.
+double parse_time(const std::string &text) {
+    zulu::timetext::TimeProblem problem;
+    if (const auto t = zulu::timetext::parse_time(text, &problem)) return *t;
+    std::string message = zulu::timetext::quoted(text) + " is not a time: " + problem.what;
+    if (problem.form) message += std::string("; ") + zulu::timetext::kTimeForms;
+    throw py::value_error(message);
+}
 
 using Times = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
@@ -359,14 +634,19 @@ PYBIND11_MODULE(_zulukit, m) {
         .def_property_readonly("count", &Handle::count)
         .def_property_readonly("type", &Handle::type)
         .def_property_readonly("unusable", &Handle::unusable)
-        .def("index", &Handle::index)
-        .def("time", &Handle::time)
+        .def_property_readonly("file", &Handle::file)
+        .def_property_readonly("unreachable", &Handle::unreachable)
+        .def("header", &Handle::header)
         .def("read_into", &Handle::read_into)
-        .def("write_from", &Handle::write_from)
+        .def("floats_into", &Handle::floats_into)
+        .def("write_from", &Handle::write_from, py::arg("samples"), py::arg("first"), py::arg("checked"))
+        .def("times_into", &Handle::times_into)
         .def("flush", &Handle::flush)
         .def("close", &Handle::close)
         .def("show", &Handle::show);
 
+    m.def("parse_time", &parse_time, py::arg("text"));
+    m.attr("TIME_LIMIT") = zulu::timetext::kIsoTimeLimit;
     m.def("atod", &atod_all, py::arg("texts"), py::arg("zone"));
     m.def("dtoa", &dtoa_all, py::arg("times"), py::arg("layout"), py::arg("zone"));
     m.def("dtov", &dtov_all, py::arg("times"), py::arg("zone"));

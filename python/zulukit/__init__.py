@@ -2,7 +2,8 @@
 
 A bottle holds one regularly sampled series (int16, int32, float32 or
 float64 samples) behind a 40-byte header: sample i belongs to the time
-begin + i * interval, in seconds since 1970 GMT.  Slots where no sample is
+begin + i * interval, in seconds since 1970 GMT, on the nominal grid of
+zulukit.Grid.  Slots where no sample is
 stored read as the bottle's unusable value.
 
     >>> import zulukit
@@ -12,8 +13,10 @@ stored read as the bottle's unusable value.
     ...     b.read(masked=True)
     masked_array(data=[1.5, 2.5, --, 4.5], ...)
 
-Times may be given as float seconds since 1970, numpy.datetime64 or
-datetime.datetime (naive means GMT).  The date routines atod, dtoa, dtov
+Times may be given as float seconds since 1970, numpy.datetime64 of any
+unit, datetime.datetime (naive means GMT) or a text in the forms the
+bottle command reads (ISO 8601 "2015-06-23T12:34:56.5Z", "850704123456",
+"@SECONDS"); each is converted exactly.  The date routines atod, dtoa, dtov
 and vtod convert whole arrays, in zone 0 (GMT) unless told otherwise.
 
 Nothing is printed: failures are exceptions.  A missing file raises
@@ -21,18 +24,22 @@ FileNotFoundError, a file that is not a bottle BottleError (a ValueError),
 and a transfer that fails OSError, at the call or at close().
 """
 
+import collections as _collections
 import datetime as _datetime
 import math as _math
 import operator as _operator
+import warnings as _warnings
+from fractions import Fraction as _Fraction
 
 import numpy as _np
 
 from . import _zulukit
 
-__all__ = ["Bottle", "BottleError", "open", "create", "atod", "dtoa", "dtov", "vtod",
+__all__ = ["Bottle", "BottleError", "Grid", "Header", "open", "create", "atod", "dtoa", "dtov", "vtod",
            "cut", "cat", "gaps", "stats", "export"]
 
 BottleError = _zulukit.BottleError
+Grid = _zulukit.Grid
 
 # The sample types, in type-code order, as the library defines them: name,
 # bytes per sample, default unusable value.  Types 2 and 3 are floating.
@@ -59,18 +66,90 @@ def _type_code(dtype):
     raise ValueError(f"no bottle sample type {dtype!r}; one of {names}")
 
 
-def _seconds(t):
-    """Seconds since 1970 GMT of a float, numpy.datetime64 or datetime."""
+# Seconds in one unit of numpy.datetime64, for the units of fixed length.
+_UNIT_SECONDS = {"W": _Fraction(604800), "D": _Fraction(86400), "h": _Fraction(3600), "m": _Fraction(60),
+                 "s": _Fraction(1), "ms": _Fraction(1, 10**3), "us": _Fraction(1, 10**6),
+                 "ns": _Fraction(1, 10**9), "ps": _Fraction(1, 10**12), "fs": _Fraction(1, 10**15),
+                 "as": _Fraction(1, 10**18)}
+# The units times() gives, by units per second.
+_TIME_UNITS = {"s": 1, "ms": 10**3, "us": 10**6, "ns": 10**9}
+_EPOCH_ORDINAL = _datetime.date(1970, 1, 1).toordinal()
+
+
+def _days_before_month(year, month):
+    """Days from 1970-01-01 to the first of the month (proleptic Gregorian,
+    any year), in whole-number arithmetic."""
+    y = year - (month <= 2)
+    era = y // 400
+    yoe = y - era * 400
+    doy = (153 * (month + (-3 if month > 2 else 9)) + 2) // 5
+    doe = yoe * 365 + yoe // 4 - yoe // 100 + doy
+    return era * 146097 + doe - 719468
+
+
+def _exact_seconds(t):
+    """The seconds since 1970 GMT that t names, as an exact fraction."""
+    if isinstance(t, str):
+        return _Fraction(_zulukit.parse_time(t))
     if isinstance(t, _datetime.datetime):
-        if t.tzinfo is None:
-            t = t.replace(tzinfo=_datetime.timezone.utc)
-        delta = t - _datetime.datetime(1970, 1, 1, tzinfo=_datetime.timezone.utc)
-        return delta.days * 86400.0 + delta.seconds + delta.microseconds / 1e6
+        seconds = ((t.toordinal() - _EPOCH_ORDINAL) * 86400 + t.hour * 3600 + t.minute * 60 + t.second
+                   + _Fraction(t.microsecond, 10**6) + _Fraction(getattr(t, "nanosecond", 0), 10**9))
+        offset = t.utcoffset()  # naive: GMT
+        if offset is not None:
+            seconds -= offset.days * 86400 + offset.seconds + _Fraction(offset.microseconds, 10**6)
+        return seconds
+    if isinstance(t, _datetime.date):
+        return _Fraction((t.toordinal() - _EPOCH_ORDINAL) * 86400)
     if isinstance(t, _np.datetime64):
         if _np.isnat(t):
-            raise ValueError("NaT has no sample index")
-        return float(t.astype("datetime64[ns]").astype(_np.int64)) / 1e9
-    return float(t)
+            raise ValueError("NaT is not a time")
+        unit, step = _np.datetime_data(t.dtype)
+        value = int(t.astype(_np.int64)) * step
+        if unit in ("Y", "M"):
+            year, month = divmod(value * (12 if unit == "Y" else 1), 12)
+            return _Fraction(_days_before_month(1970 + year, month + 1) * 86400)
+        if unit not in _UNIT_SECONDS:
+            raise ValueError(f"{t!r} has no unit of time")
+        return value * _UNIT_SECONDS[unit]
+    if isinstance(t, (complex, _np.complexfloating)):
+        raise ValueError(f"{t!r} is not a time")
+    seconds = float(t)
+    if not _math.isfinite(seconds):
+        raise ValueError(f"{t!r} is not a finite number of seconds")
+    return _Fraction(seconds)
+
+
+def _fast_seconds(t):
+    """The seconds of a datetime64 of a unit of fixed length whose count
+    and seconds per unit are exact floats, so that one division rounds the
+    exact quotient (as _exact_seconds would); else None."""
+    if not isinstance(t, _np.datetime64):
+        return None
+    unit, step = _np.datetime_data(t.dtype)
+    per = _UNIT_SECONDS.get(unit)
+    if per is None or _np.isnat(t):
+        return None
+    value = int(t.astype(_np.int64)) * step * per.numerator
+    return value / per.denominator if abs(value) < 2**53 else None
+
+
+def _seconds(t):
+    """Seconds since 1970 GMT (a float) of a number of seconds, an ISO 8601
+    or compact time text, numpy.datetime64 of any unit or a datetime:
+    converted exactly and rounded once, and refused beyond about 285
+    million years from 1970."""
+    seconds = _fast_seconds(t)
+    if seconds is None:
+        seconds = _exact_seconds(t)
+    if abs(seconds) >= _zulukit.TIME_LIMIT:
+        raise ValueError(f"{t!r} is out of range: times lie within {_zulukit.TIME_LIMIT:g} s of 1970")
+    return float(seconds)
+
+
+# The fields of a bottle's header as the file holds them, and the samples
+# that the file's size gives.
+Header = _collections.namedtuple(
+    "Header", "magic spare0 doff begin interval nsam type usym spare1 spare2 count")
 
 
 class Bottle:
@@ -83,14 +162,23 @@ class Bottle:
       mode      "r" (nothing is ever written back) or "r+"
       begin     time of sample 0, float seconds since 1970 GMT
       interval  seconds between samples (as the header holds it, a float32)
-      count     number of samples stored
-      end       time of the last sample, begin + (count - 1) * interval
+      grid      the time grid (zulukit.Grid): sample i lies at begin + i /
+                rate, or begin + i * the nominal interval
+      count     number of samples stored; len(b) too
+      end       time of the last sample
       dtype     numpy dtype of the samples: int16, int32, float32, float64
       unusable  the value that marks a slot without a sample, in dtype
+      header    every field of the header as the file holds it (Header)
 
-    A Bottle is not safe to share between threads: give each thread its
-    own, or guard one with a lock.  Distinct bottles may be used by
-    different threads at once (file transfers release the GIL).
+    b[i] and b[i:j:k] read by sample index as a numpy array does; read(t)
+    and write(t) by time, where a time selects the first sample at or after
+    it, within the grid's tolerance.  A bottle whose grid is unusable (an
+    interval of 0 or less, or not finite) refuses times, not indices.
+
+    Threads may share a Bottle: every call is whole, reads run side by side
+    and each reads its own window, writes and close() wait for the calls
+    under way, and a call after close() raises ValueError.  A Bottle
+    pickles as its path and mode and opens the file again when unpickled.
     """
 
     def __init__(self, handle, path, mode):
@@ -110,8 +198,22 @@ class Bottle:
     unusable = property(lambda self: self._unusable)
 
     @property
+    def grid(self):
+        return _zulukit.Grid(self.begin, self.interval, self.count)
+
+    @property
     def end(self):
-        return self.begin + (self.count - 1) * self.interval
+        return self.grid.end_time
+
+    @property
+    def header(self):
+        return Header(*self._h.header())
+
+    def __len__(self):
+        return self.count
+
+    def __reduce__(self):
+        return (open, (self._path, self._mode))
 
     def flush(self):
         """Writes back any held samples and the header (mode "r+").  Raises
@@ -120,7 +222,8 @@ class Bottle:
 
     def close(self):
         """Writes back any held samples and the header (mode "r+") and closes
-        the file.  Raises OSError if anything did not reach the disk."""
+        the file; a bottle made by create() then takes the place of its
+        path.  Raises OSError if anything did not reach the disk."""
         self._h.close()
 
     @property
@@ -134,12 +237,21 @@ class Bottle:
         self.close()
 
     def __repr__(self):
-        if self._h.closed:
+        try:
+            return f"<zulukit.Bottle {self._path!r} mode {self._mode!r}: {self._h.show()}>"
+        except ValueError:
             return f"<zulukit.Bottle {self._path!r} closed>"
-        return f"<zulukit.Bottle {self._path!r} mode {self._mode!r}: {self._h.show()}>"
+
+    def _index(self, t):
+        """The first sample at or after time t, within the grid's tolerance."""
+        grid = self.grid
+        if not grid.forward:
+            raise ValueError(f"{self._path}: {grid.problem}, so its samples cannot be found by time; "
+                             "index the bottle instead")
+        return grid.first_at_or_after(_seconds(t))
 
     def _window(self, t, count):
-        first = 0 if t is None else self._h.index(_seconds(t))
+        first = 0 if t is None else self._index(t)
         if count is None:
             count = max(self.count - first, 0)
         count = _operator.index(count)
@@ -147,64 +259,128 @@ class Bottle:
             raise ValueError("count must not be negative")
         return first, count
 
-    def read(self, t=None, count=None, *, masked=False):
+    def _read_at(self, first, count):
+        out = _np.empty(count, dtype=self._dtype)
+        self._h.read_into(out, first)
+        return out
+
+    def read(self, t=None, count=None, *, masked=False, copy=True):
         """Reads count samples from the sample of time t.
 
         t defaults to the first sample, count to the rest of the bottle.
         Slots where no sample is stored (before the first, past the last)
         hold the unusable value; with masked=True the result is a
         numpy.ma.MaskedArray with every slot holding the unusable value
-        masked.  The array has the bottle's dtype."""
+        masked.  The array has the bottle's dtype.  With copy=False it is a
+        read-only view of the file (numpy.memmap), for a window of stored
+        samples."""
         first, count = self._window(t, count)
-        out = _np.empty(count, dtype=self._dtype)
-        self._h.read_into(out, first)
+        if not copy:
+            view = self.memmap()
+            if masked or first < 0 or first + count > len(view):
+                raise ValueError("copy=False views stored samples only, unmasked")
+            return view[first:first + count]
+        out = self._read_at(first, count)
         if masked:
             return _np.ma.MaskedArray(out, mask=out == self._unusable)
         return out
 
-    def times(self, t=None, count=None):
-        """The times of the samples read(t, count) returns, as
-        numpy.datetime64 with microseconds."""
+    def memmap(self):
+        """The stored samples as a read-only numpy.memmap of the file.  It
+        stays valid after close(), and shows later writes to the file."""
+        header = self.header  # the samples the file holds past the data offset
+        if header.count == 0:
+            return _np.empty(0, self._dtype).view(_np.memmap)  # a file region cannot be empty
+        return _np.memmap(self._h.file, dtype=self._dtype, mode="r", offset=header.doff, shape=(header.count,))
+
+    def __getitem__(self, key):
+        n = self.count
+        if isinstance(key, slice):
+            span = range(*key.indices(n))
+            if len(span) == 0:
+                return _np.empty(0, self._dtype)
+            if span.step == 1:
+                return self._read_at(span.start, len(span))
+            low = min(span[0], span[-1])
+            data = self._read_at(low, max(span[0], span[-1]) - low + 1)
+            return data[span[0] - low::span.step][:len(span)].copy()
+        i = _operator.index(key)
+        if not -n <= i < n:
+            raise IndexError(f"sample index {key} is out of range for {n} samples")
+        return self._read_at(i % n, 1)[0]
+
+    def times(self, t=None, count=None, unit="us"):
+        """The times of the samples read(t, count) returns, on the grid, as
+        numpy.datetime64 in unit ("s", "ms", "us" or "ns"), each rounded to
+        the nearest unit."""
+        if unit not in _TIME_UNITS:
+            raise ValueError(f"unit must be one of {', '.join(_TIME_UNITS)}, not {unit!r}")
         first, count = self._window(t, count)
-        step = self.interval if self.interval != 0 else 1.0
-        seconds = self.begin + _np.arange(first, first + count, dtype=_np.float64) * step
-        return _np.round(seconds * 1e6).astype(_np.int64).view("datetime64[us]")
+        out = _np.empty(count, dtype=_np.int64)
+        self._h.times_into(out, first, _TIME_UNITS[unit])
+        return out.view(f"datetime64[{unit}]")
 
     def write(self, t, values):
-        """Stores values (any array-like) from the sample of time t.
+        """Stores values (a number or a one-dimensional array-like) from the
+        sample of time t.
 
         A gap after the last stored sample is filled with the unusable
         value; values before sample 0 are dropped.  NaN and masked entries
-        are stored as the unusable value.  A value the sample type cannot
-        hold (40000 in int16, 1.5 in an integer type, 1e300 in float32)
-        raises ValueError and nothing is written."""
-        samples = self._samples(values)
-        self._h.write_from(samples, self._h.index(_seconds(t)))
+        are stored as the unusable value.  Raises ValueError, writing
+        nothing, for a value the sample type cannot hold (40000 in int16,
+        1.5 in an integer type, 1e300 or 1e-50 in float32), for the
+        unusable value itself (it would read back as missing), and for
+        complex values or arrays of more than one dimension."""
+        first = self._index(t)
+        samples, checked = self._samples(values)
+        refused = self._h.write_from(samples, first, checked)
+        if refused >= 0:
+            self._refuse_unusable(samples[refused])
 
     def _samples(self, values):
         """values as a contiguous array of the bottle's dtype, unusable where
-        NaN or masked; ValueError for a value the type cannot hold."""
+        NaN or masked, and whether it is checked for the unusable value as
+        data (else write_from checks it); ValueError for a value the type
+        cannot hold."""
         mask = _np.ma.getmaskarray(values) if _np.ma.isMaskedArray(values) else None
         data = _np.ma.getdata(values) if mask is not None else values
         array = _np.asarray(data)
-        if array.ndim != 1:
-            array = array.reshape(-1)
+        if array.ndim > 1:
+            raise ValueError(f"values must be one-dimensional, not of shape {array.shape}")
+        array = array.reshape(-1)
+        if array.dtype.kind == "c":
+            raise ValueError("values must be real numbers, not complex")
         if array.dtype == self._dtype and mask is None:
-            return _np.ascontiguousarray(array)  # NaN is stored as the unusable value
+            # NaN is stored as the unusable value; write_from refuses the value itself.
+            return _np.ascontiguousarray(array), False
         if array.dtype.kind not in "biuf":
             try:
                 array = array.astype(_np.float64)
             except (TypeError, ValueError) as e:
-                raise ValueError(f"values must be numbers: {e}") from None
+                raise ValueError(f"values must be real numbers: {e}") from None
         missing = _np.isnan(array) if array.dtype.kind == "f" else _np.zeros(array.shape, bool)
         if mask is not None:
             missing |= mask
         self._check_fit(array, missing)
-        with _np.errstate(invalid="ignore", over="ignore"):
+        with _np.errstate(invalid="ignore", over="ignore", under="ignore"):
             out = array.astype(self._dtype)
+        kept = ~missing
+        if self._dtype.kind == "f":
+            lost = kept & (out == 0) & (array != 0)
+            if lost.any():
+                value = array[_np.argmax(lost)]
+                raise ValueError(f"{value!r} is too small for the bottle's {self._dtype.name} samples, which "
+                                 "hold it as 0; nothing was written")
+        used = kept & (out == self._unusable)
+        if used.any():
+            self._refuse_unusable(array[_np.argmax(used)])
         if missing.any():
             out[missing] = self._unusable
-        return out
+        return out, True
+
+    def _refuse_unusable(self, value):
+        raise ValueError(f"{value!r} is the unusable value of the bottle, which would read back as missing; "
+                         "write NaN or a masked entry for a missing sample; nothing was written")
 
     def _check_fit(self, array, missing):
         """Raises ValueError when a value not missing does not fit the type."""
@@ -218,7 +394,8 @@ class Bottle:
             else:
                 bad = (kept < info.min) | (kept > info.max)
         elif self._dtype == _np.float32 and kept.dtype.kind == "f" and kept.dtype.itemsize > 4:
-            bad = _np.isfinite(kept) & (_np.abs(kept) > _np.finfo(_np.float32).max)
+            with _np.errstate(over="ignore"):
+                bad = _np.isfinite(kept) & ~_np.isfinite(kept.astype(_np.float32))
         else:
             return
         if bad.any():
@@ -227,14 +404,16 @@ class Bottle:
                              "nothing was written")
 
     def to_pandas(self):
-        """The samples as a pandas.Series of float64 on a DatetimeIndex,
-        NaN where no sample is stored."""
+        """The samples as a pandas.Series of float64 on a DatetimeIndex
+        (nanoseconds), NaN where no sample is stored."""
         try:
             import pandas
         except ImportError as e:
             raise ImportError("Bottle.to_pandas needs pandas (Debian: python3-pandas)") from e
-        values = self.read(masked=True).astype(_np.float64).filled(_np.nan)
-        return pandas.Series(values, index=pandas.DatetimeIndex(self.times(), name="time"), name=self._path)
+        index = pandas.DatetimeIndex(self.times(unit="ns"), name="time", copy=False)
+        values = _np.empty(len(index), dtype=_np.float64)
+        self._h.floats_into(values, 0)
+        return pandas.Series(values, index=index, name=self._path, copy=False)
 
 
 def open(path, mode="r"):
@@ -243,23 +422,34 @@ def open(path, mode="r"):
     mode "r" reads and never writes anything back, not even the header;
     "r+" reads and writes, and close() writes the header back.  Raises
     FileNotFoundError (an OSError) for a missing file and BottleError for
-    a file that is not a bottle."""
+    a file that is not a bottle.  A file with samples past the largest
+    bottle file (2 GiB) opens with a RuntimeWarning: only the samples
+    before that limit are reached."""
     if mode not in ("r", "r+"):
         raise ValueError(f"mode must be 'r' or 'r+', not {mode!r}")
     path = _fspath(path)
-    return Bottle(_zulukit.Handle.open(path, mode == "r+"), path, mode)
+    handle = _zulukit.Handle.open(path, mode == "r+")
+    if handle.unreachable:
+        _warnings.warn(handle.unreachable, RuntimeWarning, stacklevel=2)
+    return Bottle(handle, path, mode)
 
 
 def create(path, begin, interval, dtype, overwrite=False):
     """Creates a bottle with no samples and opens it in mode "r+".
 
-    begin is the time of sample 0 (float seconds since 1970 GMT,
-    numpy.datetime64 or datetime), interval the seconds between samples,
-    dtype one of numpy.int16/"int", numpy.int32/"long",
-    numpy.float32/"float", numpy.float64/"double".  An existing file is
-    refused (FileExistsError) unless overwrite."""
+    begin is the time of sample 0 (as any time: seconds since 1970 GMT, a
+    time text, numpy.datetime64 or datetime), interval the seconds between
+    samples, positive and within what a float32 holds, dtype one of
+    numpy.int16/"int", numpy.int32/"long", numpy.float32/"float",
+    numpy.float64/"double".  The bottle is written under a temporary name
+    beside path and takes its place on close(), so that a file of that
+    name stays whole until then.  An existing file is refused
+    (FileExistsError) unless overwrite."""
     path = _fspath(path)
-    handle = _zulukit.Handle.create(path, _seconds(begin), float(interval), _type_code(dtype), bool(overwrite))
+    code = _type_code(dtype)
+    if isinstance(interval, (complex, _np.complexfloating)):
+        raise ValueError("the interval must be a real number of seconds")
+    handle = _zulukit.Handle.create(path, _seconds(begin), float(interval), code, bool(overwrite))
     return Bottle(handle, path, "r+")
 
 

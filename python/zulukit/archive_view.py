@@ -109,7 +109,7 @@ def archive_series(paths, overlap=None):
         raise ValueError("an archive needs at least one bottle")
     ref = bottles[0]
     ref_grid = Grid(ref.header["beg"], ref.header["ivl"], ref.count)
-    if not ref_grid.usable:
+    if not ref_grid.forward:
         raise ValueError(f"{ref.path}: {ref_grid.problem}")
     offsets = []
     for b in bottles:

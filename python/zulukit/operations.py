@@ -22,8 +22,6 @@ def _time(t):
     datetime.datetime."""
     if t is None:
         return None
-    if isinstance(t, str):
-        return _zulukit.parse_time(t)
     from . import _seconds  # the package's one conversion of times
 
     return _seconds(t)

@@ -37,7 +37,7 @@ TEST(CommandSamples, AFailedReadIsAFailureNamingTheFile) {
     std::vector<std::int32_t> seen;
     const auto collect = [&](std::int64_t, const std::int32_t *v, std::size_t n) { seen.insert(seen.end(), v, v + n); };
     {
-        FaultInjector f(Kind::kEIO, 2);  // the read after the positioning
+        FaultInjector f(Kind::kEIO, 1);  // the positioned read of the block
         try {
             zulu::archive::read_samples<std::int32_t>(bottle, 0, 1000, collect);
             FAIL() << "no failure";
@@ -61,6 +61,8 @@ TEST(CommandSamples, AFailedWriteIsAFailureAtFinish) {
             failed = true;
             EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
         }
+        // fcntl only asks whether the descriptor is writable: its failure changes nothing.
+        if (f.call() == "fcntl") continue;
         EXPECT_EQ(failed, f.fired()) << "call " << n << " (" << f.call() << ") failed unnoticed";
     }
 }

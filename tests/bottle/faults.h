@@ -58,6 +58,8 @@ public:
         c.rename_noreplace = rename_noreplace_;
         c.link = link_;
         c.unlink = unlink_;
+        c.pread = pread_;
+        c.pwrite = pwrite_;
     }
     ~FaultInjector() {
         zulu::sysio::calls() = saved_;
@@ -82,14 +84,16 @@ private:
     static bool counts(bool transfer) { return transfer || active_->kind_ != Kind::kShort; }
 
     // True when this call is the one to fail; records it.
-    static bool strike(const char *call, bool transfer, int fd, std::size_t n) {
+    // A transfer is aimed at n bytes from `at`, or from the descriptor's
+    // position when `at` is negative.
+    static bool strike(const char *call, bool transfer, int fd, std::size_t n, off_t at = -1) {
         FaultInjector *f = active_;
         if (!counts(transfer) || f->fired_ || ++f->seen_ != f->target_) return false;
         f->fired_ = true;
         f->call_ = call;
         if (fd >= 0) f->read_only_ = (::fcntl(fd, F_GETFL) & O_ACCMODE) == O_RDONLY;
         if (transfer) {
-            f->from_ = ::lseek(fd, 0, SEEK_CUR);
+            f->from_ = at >= 0 ? at : ::lseek(fd, 0, SEEK_CUR);
             f->to_ = f->from_ + static_cast<std::int64_t>(n);
         }
         return true;
@@ -124,6 +128,16 @@ private:
         return fail();
     }
     static int fstat_(int fd, struct stat *st) { return strike("fstat", false, fd, 0) ? fail() : system().fstat(fd, st); }
+    static ssize_t pread_(int fd, void *bytes, std::size_t n, off_t at) {
+        if (!strike("read", true, fd, n, at)) return system().pread(fd, bytes, n, at);
+        if (active_->kind_ == Kind::kShort) return system().pread(fd, bytes, n > 1 ? n / 2 : n, at);
+        return fail();
+    }
+    static ssize_t pwrite_(int fd, const void *bytes, std::size_t n, off_t at) {
+        if (!strike("write", true, fd, n, at)) return system().pwrite(fd, bytes, n, at);
+        if (active_->kind_ == Kind::kShort) return system().pwrite(fd, bytes, n > 1 ? n / 2 : n, at);
+        return fail();
+    }
     static int fcntl_getfl_(int fd) {
         return strike("fcntl", false, fd, 0) ? fail() : system().fcntl_getfl(fd);
     }
