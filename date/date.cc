@@ -7,6 +7,7 @@
 
 #include "date.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -144,6 +145,34 @@ inline bool split_day(double t, DaySplit &out) {
     return true;
 }
 
+// As split_day for the times from 2^17 s to 2^37 s (about 4355 years) on
+// either side of 1970, false for every other.  Shifted by 2^21 days, their
+// whole seconds are below 2^39, so that the shifted days are the quotient
+// of a 32-bit number, the seconds without their last 7 bits, by 675.
+inline bool split_day_near(double t, DaySplit &out) {
+    const double magnitude = std::fabs(t);
+    if (!(magnitude >= 0x1p17 && magnitude < 0x1p37)) return false;
+    const auto whole = static_cast<int64_t>(t);  // toward zero
+    constexpr int64_t kShiftDays = int64_t{1} << 21;
+    static_assert(kShiftDays * kSecondsPerDay > (int64_t{1} << 37) &&
+                  kShiftDays * kSecondsPerDay + (int64_t{1} << 37) <= (int64_t{1} << 39) && kSecondsPerDay % 128 == 0);
+    const auto shifted = static_cast<uint64_t>(whole + kShiftDays * kSecondsPerDay);
+    const uint32_t shifted_days = static_cast<uint32_t>(shifted >> 7) / (kSecondsPerDay >> 7);
+    auto second = static_cast<uint32_t>(shifted - uint64_t{shifted_days} * kSecondsPerDay);
+    int64_t days = int64_t{shifted_days} - kShiftDays;
+    double fraction = t - static_cast<double>(whole);
+    if (fraction < 0) {  // before 1970 and below the whole second: a second earlier
+        if (second == 0) {
+            second = kSecondsPerDay;
+            --days;
+        }
+        --second;
+        fraction += 1;
+    }
+    out = {days, second, fraction};
+    return true;
+}
+
 int zone_index() {
     if (zone == 0) return 1;
     if (zone >= -11 && zone <= -5) return -3 - zone;
@@ -185,6 +214,44 @@ bool hour_later(double local, DaySplit &split) {
         ++split.days;
     }
     return true;
+}
+
+// Writes the record of a local clock time from its date and its split.
+inline void put_record(datevec *v, const calendar::Civil &c, const DaySplit &split) {
+    v->yr = static_cast<int32_t>(c.year);
+    v->jl = c.yday;
+    v->mo = c.month;
+    v->dm = c.day;
+    v->dw = c.wday;
+    const uint32_t minutes = split.second / 60;
+    v->hr = static_cast<int32_t>(minutes / 60);
+    v->mn = static_cast<int32_t>(minutes % 60);
+    v->se = static_cast<int32_t>(split.second % 60);
+    v->mi = static_cast<int32_t>(split.fraction * 1000);
+}
+
+// dtov for a zone, with its daylight hour, for the times near 1970 and for
+// those out of range; out of line, so that the common case of dtov, GMT
+// far enough from 1970, is short.
+[[gnu::noinline]] datevec *dtov_general(double t, datevec *v) {
+    const double local = zone == 0 ? t : t + 3600.0 * zone;
+    DaySplit split;
+    if (!split_day(local, split)) {
+        *v = datevec{};
+        return v;
+    }
+    calendar::Civil c = calendar::civil_from_days(split.days);
+    // Daylight time is decided on the standard-time record, then applied.
+    if (zone != 0 && is_daylight_time(c, split)) {
+        const int64_t standard_day = split.days;
+        if (!hour_later(local, split) && !split_day(local + 3600, split)) {
+            *v = datevec{};
+            return v;
+        }
+        if (split.days != standard_day) c = calendar::civil_from_days(split.days);
+    }
+    put_record(v, c, split);
+    return v;
 }
 
 // Value of a text character in a digit position: its code minus that of '0'.
@@ -239,32 +306,9 @@ double vtod(datevec *v) {
 }
 
 datevec *dtov(double t, datevec *v) {
-    const double local = zone == 0 ? t : t + 3600.0 * zone;
     DaySplit split;
-    if (!split_day(local, split)) {
-        *v = datevec{};
-        return v;
-    }
-    calendar::Civil c = calendar::civil_from_days(split.days);
-    // Daylight time is decided on the standard-time record, then applied.
-    if (zone != 0 && is_daylight_time(c, split)) {
-        const int64_t standard_day = split.days;
-        if (!hour_later(local, split) && !split_day(local + 3600, split)) {
-            *v = datevec{};
-            return v;
-        }
-        if (split.days != standard_day) c = calendar::civil_from_days(split.days);
-    }
-    v->yr = static_cast<int32_t>(c.year);
-    v->jl = c.yday;
-    v->mo = c.month;
-    v->dm = c.day;
-    v->dw = c.wday;
-    const uint32_t minutes = split.second / 60;
-    v->hr = static_cast<int32_t>(minutes / 60);
-    v->mn = static_cast<int32_t>(minutes % 60);
-    v->se = static_cast<int32_t>(split.second % 60);
-    v->mi = static_cast<int32_t>(split.fraction * 1000);
+    if (zone != 0 || !split_day_near(t, split)) return dtov_general(t, v);
+    put_record(v, calendar::civil_from_days(split.days), split);
     return v;
 }
 
