@@ -44,6 +44,19 @@ constexpr int64_t days_from_civil(int32_t year, int32_t month, int32_t day) {
     return era * kEraDays + day_of_era - kEpochFromEra + (int64_t{day} - 1);
 }
 
+// Day count of 1 January of `year`: 365 days a year from 1970, and the leap
+// days before it, counted in unsigned arithmetic from a multiple of 400
+// years below every int32_t year, where each quotient is a multiplication.
+constexpr int64_t days_before_year(int32_t year) {
+    constexpr int64_t kShift = int64_t{400} * 5368710;  // above 2^31
+    constexpr auto leap_days = [](int64_t y) {          // in the years kShift to y, y included
+        const auto u = static_cast<uint64_t>(y + kShift);
+        const uint64_t centuries = u / 100;
+        return static_cast<int64_t>(u / 4 - centuries + centuries / 4);
+    };
+    return 365 * (int64_t{year} - 1970) + leap_days(int64_t{year} - 1) - leap_days(1969);
+}
+
 struct Civil {
     int64_t year;
     int month;  // 1 to 12
@@ -117,6 +130,7 @@ constexpr int weekday(int64_t days) {
 }
 
 static_assert(days_from_civil(1970, 1, 1) == 0 && days_from_civil(1969, 12, 31) == -1);
+static_assert(days_before_year(1970) == 0 && days_before_year(1969) == -365 && days_before_year(2001) == 11323);
 static_assert(days_from_civil(2000, 2, 29) == 11016 && days_from_civil(1984, 13, 1) == days_from_civil(1985, 1, 1));
 static_assert(civil_from_days(11016).month == 2 && civil_from_days(11016).day == 29);
 static_assert(civil_from_days(-1).year == 1969 && civil_from_days(-1).yday == 365);

@@ -7,13 +7,14 @@
 
 #include "date.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <iterator>
 #include <limits>
-#include <array>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -29,6 +30,7 @@ int dtoa_fmt = 0;
 
 namespace {
 
+using calendar::days_before_year;
 using calendar::days_from_civil;
 using calendar::is_leap;
 
@@ -63,13 +65,19 @@ constexpr int dtab1[3] = {304, 334, 304};
 
 constexpr int kSecondsPerDay = 86400;
 
-// Day count of 1 January of year y.
-constexpr int64_t days_before_year(int32_t y) { return days_from_civil(y, 1, 1); }
+// Days of a common year before the first of each month.
+constexpr auto kDaysBeforeMonth = [] {
+    std::array<int, 13> before{};
+    for (int mo = 2; mo <= 12; ++mo) before[mo] = before[mo - 1] + montab[mo - 1];
+    return before;
+}();
+static_assert(kDaysBeforeMonth[12] == 334);
 
 // Day of the year of month mo, day dm of year yr, where a month above 12
 // counts on into the following years and a month of 1 or less adds none.
-int64_t day_of_year(int32_t yr, int32_t mo, int32_t dm) {
-    return days_from_civil(yr, mo > 1 ? mo : 1, dm) - days_before_year(yr) + 1;
+inline int64_t day_of_year(int32_t yr, int32_t mo, int32_t dm) {
+    if (mo <= 12) return kDaysBeforeMonth[mo > 1 ? mo : 1] + (mo > 2 && is_leap(yr)) + int64_t{dm};
+    return days_from_civil(yr, mo, dm) - days_before_year(yr) + 1;
 }
 
 int32_t saturate32(int64_t x) {
@@ -179,14 +187,16 @@ int zone_index() {
     return 0;
 }
 
-// Seconds since 1970 of a local record with day of the year jl (taken apart
-// from the record so that a day that does not fit an int32_t counts whole).
-double record_time(const datevec *v, int64_t jl) {
-    const int64_t days = days_before_year(v->yr) + jl - 1;
+// Seconds since 1970 of a local record on day count `days` (taken apart
+// from the record so that a day of the year that does not fit an int32_t
+// counts whole).  GMT has neither a daylight hour nor an offset to take off.
+inline double record_time(const datevec *v, int64_t days) {
     const double of_day = v->mi / 1000.0 + v->se + 60.0 * v->mn + 3600.0 * v->hr;
     double t = static_cast<double>(days) * kSecondsPerDay + of_day;
-    t -= 3600.0 * daylit(v);
-    t -= 3600.0 * zone;
+    if (zone != 0) {
+        t -= 3600.0 * daylit(v);
+        t -= 3600.0 * zone;
+    }
     return t;
 }
 
@@ -257,6 +267,9 @@ inline void put_record(datevec *v, const calendar::Civil &c, const DaySplit &spl
 // Value of a text character in a digit position: its code minus that of '0'.
 int digit(char c) { return static_cast<unsigned char>(c) - '0'; }
 
+// Value of the pair of characters at p, in the same way.
+int32_t pair(const char *p) { return 10 * digit(p[0]) + digit(p[1]); }
+
 }  // namespace
 
 int ysize(int yr) { return is_leap(yr) ? 366 : 365; }
@@ -302,7 +315,7 @@ double vtod(datevec *v) {
         jl = day_of_year(v->yr, v->mo, v->dm);
         v->jl = saturate32(jl);
     }
-    return record_time(v, jl);
+    return record_time(v, days_before_year(v->yr) + jl - 1);
 }
 
 datevec *dtov(double t, datevec *v) {
@@ -319,43 +332,43 @@ double atod(const char *s) {
     const size_t date_len = point ? static_cast<size_t>(point - s) : len;
     const bool four_digit = date_len == 14;
 
-    // Pairs of digits go into the record by position, skipping the weekday;
-    // pairs beyond the last position are ignored.  The second character of
-    // a last odd pair is the point or the terminator, both inside the text.
-    int32_t field[9] = {19};
-    int pos = four_digit ? 0 : 1;
-    for (size_t i = 0; i < date_len && pos < 9; i += 2) {
-        field[pos] = 10 * digit(s[i]) + digit(s[i + 1]);
-        pos = pos == 3 ? 5 : pos + 1;
-    }
+    // The pairs of digits of the date part: the century in the four-digit
+    // forms, then year of the century, month, day, hour, minute, second.
+    // Pairs the text does not reach are 0, and pairs beyond them are not
+    // read.  The second character of a last odd pair is the point or the
+    // terminator, both inside the text.
+    const int32_t century = four_digit ? pair(s) : 19;
+    const char *pairs = four_digit ? s + 2 : s;
+    const size_t count = four_digit ? 6 : std::min<size_t>((date_len + 1) / 2, 6);
+    int32_t value[6] = {};
+    for (size_t k = 0; k < count; ++k) value[k] = pair(pairs + 2 * k);
 
     datevec v{};
-    const int32_t yy = field[1];
-    v.yr = yy <= 49 ? 2000 + yy : 100 * field[0] + yy;
-    v.mo = field[2];
-    v.dm = field[3];
-    v.hr = field[5];
-    v.mn = field[6];
-    v.se = field[7];
-    if (point && point[1]) {
-        int weight = 1000;
-        for (const char *p = point + 1; *p && weight > 1; ++p) {
-            weight /= 10;
-            v.mi += digit(*p) * weight;
-        }
+    const int32_t yy = value[0];
+    v.yr = yy <= 49 ? 2000 + yy : 100 * century + yy;
+    v.mo = value[1];
+    v.dm = value[2];
+    v.hr = value[3];
+    v.mn = value[4];
+    v.se = value[5];
+    // Milliseconds: the first three digits after the point weigh 100, 10
+    // and 1; any further ones nothing.
+    if (point) {
+        constexpr int kWeight[3] = {100, 10, 1};
+        for (int k = 0; k < 3 && point[k + 1]; ++k) v.mi += digit(point[k + 1]) * kWeight[k];
     }
 
+    // The day of the year from the text's day form, or from the month and
+    // the day of the month (as vtod fills a day 0).
     const size_t j_pos = four_digit ? 4 : 2;
-    int64_t jl;
-    if (len > j_pos && s[j_pos] == 'j')
-        jl = 100 * digit(s[j_pos + 1]) + field[3];
-    else
-        jl = day_of_year(v.yr, v.mo, v.dm);
-    if (jl == 0) jl = day_of_year(v.yr, v.mo, v.dm);  // as vtod fills a day 0
-    v.jl = static_cast<int32_t>(jl);
-    // The text names no weekday; the daylight rule needs the true one.
-    v.dw = calendar::weekday(days_before_year(v.yr) + jl - 1);
-    return vtod(&v);
+    int64_t jl = len > j_pos && s[j_pos] == 'j' ? 100 * digit(s[j_pos + 1]) + v.dm : 0;
+    if (jl == 0) jl = day_of_year(v.yr, v.mo, v.dm);
+    const int64_t days = days_before_year(v.yr) + jl - 1;
+    if (zone != 0) {  // the daylight rule reads the day of the year and the weekday, which no text names
+        v.jl = static_cast<int32_t>(jl);
+        v.dw = calendar::weekday(days);
+    }
+    return record_time(&v, days);
 }
 
 namespace {
