@@ -187,6 +187,36 @@ int zone_index() {
     return 0;
 }
 
+// The daylight rule (daylit), for the library's own callers: inline, where
+// a call of the exported routine would go through the symbol table.
+inline int daylight_rule(const datevec *v) {
+    if (zone == 0) return 0;
+    const int row = v->yr == 1974 ? 1 : v->yr == 1975 ? 2 : 0;
+    // In a leap year a limit day after 28 February moves one day on.  The
+    // tests below are bitwise, not logical: a date's season and year are
+    // unpredictable branches.
+    const bool leap = is_leap(v->yr);
+    const uint32_t begin = dtab0[row] + (leap & (dtab0[row] > 58));
+    const uint32_t end = dtab1[row] + (leap & (dtab1[row] > 58));
+    // The Sunday on or before a limit day, located from the record's
+    // weekday: day jl falls on weekday dw, so day 0 on (dw - jl) mod 7.
+    const auto day0_weekday = static_cast<uint32_t>(calendar::floor_mod(int64_t{v->dw} - v->jl, 7));
+    const auto sunday_before = [=](uint32_t limit) { return int64_t{limit} - (day0_weekday + limit) % 7; };
+    const int64_t sb = sunday_before(begin), se = sunday_before(end);
+    // Daylight time from hour 2 of the begin Sunday to hour 1 of the end one.
+    const bool begun = (v->jl > sb) | ((v->jl == sb) & (v->hr >= 2));
+    const bool ended = (v->jl > se) | ((v->jl == se) & (v->hr >= 1));
+    return begun & !ended;
+}
+
+// The zone name (znam), for the library's own callers.
+// The two tables are chosen by index, not by a branch on the daylight
+// decision, which follows the season and so is unpredictable.
+inline const char *zone_name(const datevec *v) {
+    constexpr const char *const *kNames[2] = {zname, znamd};
+    return kNames[daylight_rule(v)][zone_index()];
+}
+
 // Seconds since 1970 of a local record on day count `days` (taken apart
 // from the record so that a day of the year that does not fit an int32_t
 // counts whole).  GMT has neither a daylight hour nor an offset to take off.
@@ -194,7 +224,7 @@ inline double record_time(const datevec *v, int64_t days) {
     const double of_day = v->mi / 1000.0 + v->se + 60.0 * v->mn + 3600.0 * v->hr;
     double t = static_cast<double>(days) * kSecondsPerDay + of_day;
     if (zone != 0) {
-        t -= 3600.0 * daylit(v);
+        t -= 3600.0 * daylight_rule(v);
         t -= 3600.0 * zone;
     }
     return t;
@@ -208,22 +238,17 @@ bool is_daylight_time(const calendar::Civil &c, const DaySplit &standard) {
     probe.jl = c.yday;
     probe.dw = c.wday;
     probe.hr = static_cast<int32_t>(standard.second / 3600);
-    return daylit(&probe) != 0;
+    return daylight_rule(&probe) != 0;
 }
 
-// The split of local + 3600 from that of local, when the integer path of
-// split_day took local and the sum is exact (then both splits hold the same
-// fraction); false where split_day must take the sum itself.
-bool hour_later(double local, DaySplit &split) {
+// Whether the split of local + 3600 is that of local with 3600 more seconds:
+// when the integer path of split_day took local and the sum is exact (then
+// both splits hold the same fraction).  Where not, split_day must take the
+// sum itself.
+bool hour_adds_exactly(double local) {
     const double later = local + 3600;
     const auto whole = static_cast<int64_t>(local);
-    if ((whole > -0x20000 && whole < 0x20000) || later - local != 3600 || !(later < kEndTime)) return false;
-    split.second += 3600;
-    if (split.second >= kSecondsPerDay) {
-        split.second -= kSecondsPerDay;
-        ++split.days;
-    }
-    return true;
+    return !(whole > -0x20000 && whole < 0x20000) && later - local == 3600 && later < kEndTime;
 }
 
 // Writes the record of a local clock time from its date and its split.
@@ -251,14 +276,25 @@ inline void put_record(datevec *v, const calendar::Civil &c, const DaySplit &spl
         return v;
     }
     calendar::Civil c = calendar::civil_from_days(split.days);
-    // Daylight time is decided on the standard-time record, then applied.
-    if (zone != 0 && is_daylight_time(c, split)) {
-        const int64_t standard_day = split.days;
-        if (!hour_later(local, split) && !split_day(local + 3600, split)) {
-            *v = datevec{};
-            return v;
+    // Daylight time is decided on the standard-time record, then applied;
+    // where the hour adds exactly, by arithmetic rather than a branch on
+    // the decision, which follows the season and so is unpredictable.
+    if (zone != 0) {
+        const bool daylight = is_daylight_time(c, split);
+        if (hour_adds_exactly(local)) {
+            split.second += 3600 * daylight;
+            if (split.second >= kSecondsPerDay) {
+                split.second -= kSecondsPerDay;
+                c = calendar::civil_from_days(++split.days);
+            }
+        } else if (daylight) {
+            const int64_t standard_day = split.days;
+            if (!split_day(local + 3600, split)) {
+                *v = datevec{};
+                return v;
+            }
+            if (split.days != standard_day) c = calendar::civil_from_days(split.days);
         }
-        if (split.days != standard_day) c = calendar::civil_from_days(split.days);
     }
     put_record(v, c, split);
     return v;
@@ -290,24 +326,9 @@ void d_dump(const datevec *v) {
                 v->mi);
 }
 
-int daylit(const datevec *v) {
-    if (zone == 0) return 0;
-    const int row = v->yr == 1974 ? 1 : v->yr == 1975 ? 2 : 0;
-    int64_t begin = dtab0[row], end = dtab1[row];
-    if (is_leap(v->yr)) {
-        if (begin > 58) ++begin;
-        if (end > 58) ++end;
-    }
-    // The Sunday on or before a limit day, located from the record's weekday.
-    const auto sunday_before = [v](int64_t limit) { return limit - calendar::floor_mod(v->dw + limit - v->jl, 7); };
-    const int64_t sb = sunday_before(begin), se = sunday_before(end);
-    if (v->jl > se || (v->jl == se && v->hr >= 1)) return 0;
-    if (v->jl > sb) return 1;
-    if (v->jl == sb) return v->hr >= 2;
-    return 0;
-}
+int daylit(const datevec *v) { return daylight_rule(v); }
 
-const char *znam(const datevec *v) { return (daylit(v) ? znamd : zname)[zone_index()]; }
+const char *znam(const datevec *v) { return zone_name(v); }
 
 double vtod(datevec *v) {
     int64_t jl = v->jl;
@@ -454,7 +475,7 @@ Text put_name(Text t, const char *name) { return put(put(put(t, name[0]), name[1
     switch (letter) {
     case 'a': return put_name(t, dw_name(v.dw));
     case 'b': return put_name(t, mo_name(v.mo));
-    case 'Z': return put_name(t, znam(&v));
+    case 'Z': return put_name(t, zone_name(&v));
     case 'Y': return put_number<4>(t, v.yr);
     case 'y': return put_number<2>(t, v.yr % 100);
     case 'j': return put_number<3>(t, v.jl);
