@@ -44,6 +44,19 @@ constexpr int64_t days_from_civil(int32_t year, int32_t month, int32_t day) {
     return era * kEraDays + day_of_era - kEpochFromEra + (int64_t{day} - 1);
 }
 
+// Day count of 1 January of `year`: 365 days a year from 1970, and the leap
+// days before it, counted in unsigned arithmetic from a multiple of 400
+// years below every int32_t year, where each quotient is a multiplication.
+constexpr int64_t days_before_year(int32_t year) {
+    constexpr int64_t kShift = int64_t{400} * 5368710;  // above 2^31
+    constexpr auto leap_days = [](int64_t y) {          // in the years kShift to y, y included
+        const auto u = static_cast<uint64_t>(y + kShift);
+        const uint64_t centuries = u / 100;
+        return static_cast<int64_t>(u / 4 - centuries + centuries / 4);
+    };
+    return 365 * (int64_t{year} - 1970) + leap_days(int64_t{year} - 1) - leap_days(1969);
+}
+
 struct Civil {
     int64_t year;
     int month;  // 1 to 12
@@ -52,51 +65,72 @@ struct Civil {
     int wday;   // 0 (Sunday) to 6
 };
 
-// Day counts within this distance of 1970 (over three billion years) are
-// converted in unsigned arithmetic, from 1 March of a year that many
-// 400-year eras before year 0, where a division by a constant is a
-// multiplication; every year of an int32_t lies within.
-inline constexpr uint64_t kNearEras = 8'000'000;
-inline constexpr int64_t kNearDays = kNearEras * kEraDays;
+// Day counts from about 1.47 million years before 1970 to as many after
+// are converted in 32-bit unsigned arithmetic, counted from 1 March of a
+// year kNearEras 400-year eras before year 0, where every division by a
+// constant is a multiplication.
+inline constexpr uint32_t kNearEras = 3674;
+inline constexpr uint64_t kNearShift = kNearEras * kEraDays + kEpochFromEra;  // day 0 of the near range
+inline constexpr uint64_t kNearDays = uint64_t{1} << 30;                       // so that 4 * day + 3 fits 32 bits
+static_assert(kNearShift < kNearDays && kNearDays - kNearShift > 2 * kEraDays);
 static_assert(kEraDays % 7 == 0, "an era is whole weeks: the weekdays repeat with the dates");
+inline constexpr uint32_t kNearWeekday = (4 + 7 - kNearShift % 7) % 7;  // of day 0 of the near range; 1970-01-01 was a Thursday
+
+// Weekday of a day of the near range.  Below 2^32 / 3 the quotient by 7
+// is the product with 2^32 / 7 rounded up, shifted: its excess, below 3 in
+// 7 * 2^32 for each unit, stays under the 1/7 that the remainder leaves.
+constexpr int near_weekday(uint32_t near) {
+    const uint32_t n = near + kNearWeekday;
+    const auto weeks = static_cast<uint32_t>(n * uint64_t{613566757} >> 32);
+    static_assert(613566757 * uint64_t{7} == (uint64_t{1} << 32) + 3 && kNearDays + 7 < (uint64_t{1} << 32) / 3);
+    return static_cast<int>(n - 7 * weeks);
+}
 
 // Date of a day count, by Neri and Schneider's Euclidean affine functions:
-// years counted from 1 March, so that the leap day ends the year, and
-// every step after the century a 32-bit multiplication.  A day count
-// further out is moved by whole eras, over which the calendar repeats.
+// years counted from 1 March, so that the leap day ends the year.  A day
+// count further out is moved by whole eras, over which the calendar
+// repeats.
 constexpr Civil civil_from_days(int64_t days) {
-    if (days < -kNearDays || days >= kNearDays) {
+    const uint64_t near = static_cast<uint64_t>(days) + kNearShift;
+    if (near >= kNearDays) [[unlikely]] {
         Civil c = civil_from_days(floor_mod(days, kEraDays));
         c.year += 400 * floor_div(days, kEraDays);
         return c;
     }
-    const auto near_days = static_cast<uint64_t>(days + kNearDays);
-    const uint64_t n1 = 4 * (near_days + kEpochFromEra) + 3;
-    const uint64_t centuries = n1 / kEraDays;                                 // since 1 March of the first near era
-    const auto of_century = static_cast<uint32_t>(n1 % kEraDays / 4);         // 0 to 36524
+    constexpr uint32_t kEra = kEraDays;
+    const uint32_t n1 = 4 * static_cast<uint32_t>(near) + 3;
+    const uint32_t centuries = n1 / kEra;                                     // since 1 March of the first near era
+    const uint32_t of_century = n1 % kEra / 4;                                // 0 to 36524
     const uint64_t p2 = uint64_t{2939745} * (4 * of_century + 3);
     const auto year_of_century = static_cast<uint32_t>(p2 >> 32);             // 0 to 99
     const uint32_t day_of_year = static_cast<uint32_t>(p2) / 2939745 / 4;     // 0 to 365, from 1 March
     const uint32_t n3 = 2141 * day_of_year + 197913;
     const bool jan_feb = day_of_year >= 306;
-    const auto march_year =
-        static_cast<int64_t>(100 * centuries + year_of_century) - static_cast<int64_t>(400 * kNearEras);
     Civil c{};
-    c.year = march_year + jan_feb;
+    c.year = int64_t{100 * centuries + year_of_century} - int64_t{400} * kNearEras + jan_feb;
     c.month = static_cast<int>((n3 >> 16) - 12 * jan_feb);
     c.day = static_cast<int>((n3 & 0xFFFFu) / 2141 + 1);
     // From 1 January: March to December follow January, February and the
-    // leap day of the year; January and February end the year from 1 March.
-    const int leap = is_leap(static_cast<uint32_t>(100 * (centuries & 3) + year_of_century));  // the year modulo 400
+    // leap day of their year, the year from 1 March; January and February
+    // end that year.  It is a leap year when its number in the century is
+    // a multiple of 4; the first year of a century is one when the number
+    // of the century is (the eras begin at multiples of 400 years).
+    const bool leap = (year_of_century != 0 ? year_of_century : centuries) % 4 == 0;
     c.yday = static_cast<int>(day_of_year + 60 + leap - jan_feb * (365 + leap));
-    c.wday = static_cast<int>((near_days + 4) % 7);  // 1970-01-01 was a Thursday
+    c.wday = near_weekday(static_cast<uint32_t>(near));
     return c;
 }
 
 // Weekday of a day count, 0 = Sunday.
-constexpr int weekday(int64_t days) { return civil_from_days(days).wday; }
+constexpr int weekday(int64_t days) {
+    const uint64_t near = static_cast<uint64_t>(days) + kNearShift;
+    if (near >= kNearDays) [[unlikely]]
+        return static_cast<int>((floor_mod(days, 7) + 4) % 7);
+    return near_weekday(static_cast<uint32_t>(near));
+}
 
 static_assert(days_from_civil(1970, 1, 1) == 0 && days_from_civil(1969, 12, 31) == -1);
+static_assert(days_before_year(1970) == 0 && days_before_year(1969) == -365 && days_before_year(2001) == 11323);
 static_assert(days_from_civil(2000, 2, 29) == 11016 && days_from_civil(1984, 13, 1) == days_from_civil(1985, 1, 1));
 static_assert(civil_from_days(11016).month == 2 && civil_from_days(11016).day == 29);
 static_assert(civil_from_days(-1).year == 1969 && civil_from_days(-1).yday == 365);

@@ -7,12 +7,14 @@
 
 #include "date.h"
 
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <iterator>
 #include <limits>
-#include <array>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -28,6 +30,7 @@ int dtoa_fmt = 0;
 
 namespace {
 
+using calendar::days_before_year;
 using calendar::days_from_civil;
 using calendar::is_leap;
 
@@ -62,13 +65,19 @@ constexpr int dtab1[3] = {304, 334, 304};
 
 constexpr int kSecondsPerDay = 86400;
 
-// Day count of 1 January of year y.
-constexpr int64_t days_before_year(int32_t y) { return days_from_civil(y, 1, 1); }
+// Days of a common year before the first of each month.
+constexpr auto kDaysBeforeMonth = [] {
+    std::array<int, 13> before{};
+    for (int mo = 2; mo <= 12; ++mo) before[mo] = before[mo - 1] + montab[mo - 1];
+    return before;
+}();
+static_assert(kDaysBeforeMonth[12] == 334);
 
 // Day of the year of month mo, day dm of year yr, where a month above 12
 // counts on into the following years and a month of 1 or less adds none.
-int64_t day_of_year(int32_t yr, int32_t mo, int32_t dm) {
-    return days_from_civil(yr, mo > 1 ? mo : 1, dm) - days_before_year(yr) + 1;
+inline int64_t day_of_year(int32_t yr, int32_t mo, int32_t dm) {
+    if (mo <= 12) return kDaysBeforeMonth[mo > 1 ? mo : 1] + (mo > 2 && is_leap(yr)) + int64_t{dm};
+    return days_from_civil(yr, mo, dm) - days_before_year(yr) + 1;
 }
 
 int32_t saturate32(int64_t x) {
@@ -144,20 +153,80 @@ inline bool split_day(double t, DaySplit &out) {
     return true;
 }
 
+// As split_day for the times from 2^17 s to 2^37 s (about 4355 years) on
+// either side of 1970, false for every other.  Shifted by 2^21 days, their
+// whole seconds are below 2^39, so that the shifted days are the quotient
+// of a 32-bit number, the seconds without their last 7 bits, by 675.
+inline bool split_day_near(double t, DaySplit &out) {
+    const double magnitude = std::fabs(t);
+    if (!(magnitude >= 0x1p17 && magnitude < 0x1p37)) return false;
+    const auto whole = static_cast<int64_t>(t);  // toward zero
+    constexpr int64_t kShiftDays = int64_t{1} << 21;
+    static_assert(kShiftDays * kSecondsPerDay > (int64_t{1} << 37) &&
+                  kShiftDays * kSecondsPerDay + (int64_t{1} << 37) <= (int64_t{1} << 39) && kSecondsPerDay % 128 == 0);
+    const auto shifted = static_cast<uint64_t>(whole + kShiftDays * kSecondsPerDay);
+    const uint32_t shifted_days = static_cast<uint32_t>(shifted >> 7) / (kSecondsPerDay >> 7);
+    auto second = static_cast<uint32_t>(shifted - uint64_t{shifted_days} * kSecondsPerDay);
+    int64_t days = int64_t{shifted_days} - kShiftDays;
+    double fraction = t - static_cast<double>(whole);
+    if (fraction < 0) {  // before 1970 and below the whole second: a second earlier
+        if (second == 0) {
+            second = kSecondsPerDay;
+            --days;
+        }
+        --second;
+        fraction += 1;
+    }
+    out = {days, second, fraction};
+    return true;
+}
+
 int zone_index() {
     if (zone == 0) return 1;
     if (zone >= -11 && zone <= -5) return -3 - zone;
     return 0;
 }
 
-// Seconds since 1970 of a local record with day of the year jl (taken apart
-// from the record so that a day that does not fit an int32_t counts whole).
-double record_time(const datevec *v, int64_t jl) {
-    const int64_t days = days_before_year(v->yr) + jl - 1;
+// The daylight rule (daylit), for the library's own callers: inline, where
+// a call of the exported routine would go through the symbol table.
+inline int daylight_rule(const datevec *v) {
+    if (zone == 0) return 0;
+    const int row = v->yr == 1974 ? 1 : v->yr == 1975 ? 2 : 0;
+    // In a leap year a limit day after 28 February moves one day on.  The
+    // tests below are bitwise, not logical: a date's season and year are
+    // unpredictable branches.
+    const bool leap = is_leap(v->yr);
+    const uint32_t begin = dtab0[row] + (leap & (dtab0[row] > 58));
+    const uint32_t end = dtab1[row] + (leap & (dtab1[row] > 58));
+    // The Sunday on or before a limit day, located from the record's
+    // weekday: day jl falls on weekday dw, so day 0 on (dw - jl) mod 7.
+    const auto day0_weekday = static_cast<uint32_t>(calendar::floor_mod(int64_t{v->dw} - v->jl, 7));
+    const auto sunday_before = [=](uint32_t limit) { return int64_t{limit} - (day0_weekday + limit) % 7; };
+    const int64_t sb = sunday_before(begin), se = sunday_before(end);
+    // Daylight time from hour 2 of the begin Sunday to hour 1 of the end one.
+    const bool begun = (v->jl > sb) | ((v->jl == sb) & (v->hr >= 2));
+    const bool ended = (v->jl > se) | ((v->jl == se) & (v->hr >= 1));
+    return begun & !ended;
+}
+
+// The zone name (znam), for the library's own callers.
+// The two tables are chosen by index, not by a branch on the daylight
+// decision, which follows the season and so is unpredictable.
+inline const char *zone_name(const datevec *v) {
+    constexpr const char *const *kNames[2] = {zname, znamd};
+    return kNames[daylight_rule(v)][zone_index()];
+}
+
+// Seconds since 1970 of a local record on day count `days` (taken apart
+// from the record so that a day of the year that does not fit an int32_t
+// counts whole).  GMT has neither a daylight hour nor an offset to take off.
+inline double record_time(const datevec *v, int64_t days) {
     const double of_day = v->mi / 1000.0 + v->se + 60.0 * v->mn + 3600.0 * v->hr;
     double t = static_cast<double>(days) * kSecondsPerDay + of_day;
-    t -= 3600.0 * daylit(v);
-    t -= 3600.0 * zone;
+    if (zone != 0) {
+        t -= 3600.0 * daylight_rule(v);
+        t -= 3600.0 * zone;
+    }
     return t;
 }
 
@@ -169,26 +238,73 @@ bool is_daylight_time(const calendar::Civil &c, const DaySplit &standard) {
     probe.jl = c.yday;
     probe.dw = c.wday;
     probe.hr = static_cast<int32_t>(standard.second / 3600);
-    return daylit(&probe) != 0;
+    return daylight_rule(&probe) != 0;
 }
 
-// The split of local + 3600 from that of local, when the integer path of
-// split_day took local and the sum is exact (then both splits hold the same
-// fraction); false where split_day must take the sum itself.
-bool hour_later(double local, DaySplit &split) {
+// Whether the split of local + 3600 is that of local with 3600 more seconds:
+// when the integer path of split_day took local and the sum is exact (then
+// both splits hold the same fraction).  Where not, split_day must take the
+// sum itself.
+bool hour_adds_exactly(double local) {
     const double later = local + 3600;
     const auto whole = static_cast<int64_t>(local);
-    if ((whole > -0x20000 && whole < 0x20000) || later - local != 3600 || !(later < kEndTime)) return false;
-    split.second += 3600;
-    if (split.second >= kSecondsPerDay) {
-        split.second -= kSecondsPerDay;
-        ++split.days;
+    return !(whole > -0x20000 && whole < 0x20000) && later - local == 3600 && later < kEndTime;
+}
+
+// Writes the record of a local clock time from its date and its split.
+inline void put_record(datevec *v, const calendar::Civil &c, const DaySplit &split) {
+    v->yr = static_cast<int32_t>(c.year);
+    v->jl = c.yday;
+    v->mo = c.month;
+    v->dm = c.day;
+    v->dw = c.wday;
+    const uint32_t minutes = split.second / 60;
+    v->hr = static_cast<int32_t>(minutes / 60);
+    v->mn = static_cast<int32_t>(minutes % 60);
+    v->se = static_cast<int32_t>(split.second % 60);
+    v->mi = static_cast<int32_t>(split.fraction * 1000);
+}
+
+// dtov for a zone, with its daylight hour, for the times near 1970 and for
+// those out of range; out of line, so that the common case of dtov, GMT
+// far enough from 1970, is short.
+[[gnu::noinline]] datevec *dtov_general(double t, datevec *v) {
+    const double local = zone == 0 ? t : t + 3600.0 * zone;
+    DaySplit split;
+    if (!split_day(local, split)) {
+        *v = datevec{};
+        return v;
     }
-    return true;
+    calendar::Civil c = calendar::civil_from_days(split.days);
+    // Daylight time is decided on the standard-time record, then applied;
+    // where the hour adds exactly, by arithmetic rather than a branch on
+    // the decision, which follows the season and so is unpredictable.
+    if (zone != 0) {
+        const bool daylight = is_daylight_time(c, split);
+        if (hour_adds_exactly(local)) {
+            split.second += 3600 * daylight;
+            if (split.second >= kSecondsPerDay) {
+                split.second -= kSecondsPerDay;
+                c = calendar::civil_from_days(++split.days);
+            }
+        } else if (daylight) {
+            const int64_t standard_day = split.days;
+            if (!split_day(local + 3600, split)) {
+                *v = datevec{};
+                return v;
+            }
+            if (split.days != standard_day) c = calendar::civil_from_days(split.days);
+        }
+    }
+    put_record(v, c, split);
+    return v;
 }
 
 // Value of a text character in a digit position: its code minus that of '0'.
 int digit(char c) { return static_cast<unsigned char>(c) - '0'; }
+
+// Value of the pair of characters at p, in the same way.
+int32_t pair(const char *p) { return 10 * digit(p[0]) + digit(p[1]); }
 
 }  // namespace
 
@@ -210,24 +326,9 @@ void d_dump(const datevec *v) {
                 v->mi);
 }
 
-int daylit(const datevec *v) {
-    if (zone == 0) return 0;
-    const int row = v->yr == 1974 ? 1 : v->yr == 1975 ? 2 : 0;
-    int64_t begin = dtab0[row], end = dtab1[row];
-    if (is_leap(v->yr)) {
-        if (begin > 58) ++begin;
-        if (end > 58) ++end;
-    }
-    // The Sunday on or before a limit day, located from the record's weekday.
-    const auto sunday_before = [v](int64_t limit) { return limit - calendar::floor_mod(v->dw + limit - v->jl, 7); };
-    const int64_t sb = sunday_before(begin), se = sunday_before(end);
-    if (v->jl > se || (v->jl == se && v->hr >= 1)) return 0;
-    if (v->jl > sb) return 1;
-    if (v->jl == sb) return v->hr >= 2;
-    return 0;
-}
+int daylit(const datevec *v) { return daylight_rule(v); }
 
-const char *znam(const datevec *v) { return (daylit(v) ? znamd : zname)[zone_index()]; }
+const char *znam(const datevec *v) { return zone_name(v); }
 
 double vtod(datevec *v) {
     int64_t jl = v->jl;
@@ -235,36 +336,13 @@ double vtod(datevec *v) {
         jl = day_of_year(v->yr, v->mo, v->dm);
         v->jl = saturate32(jl);
     }
-    return record_time(v, jl);
+    return record_time(v, days_before_year(v->yr) + jl - 1);
 }
 
 datevec *dtov(double t, datevec *v) {
-    const double local = zone == 0 ? t : t + 3600.0 * zone;
     DaySplit split;
-    if (!split_day(local, split)) {
-        *v = datevec{};
-        return v;
-    }
-    calendar::Civil c = calendar::civil_from_days(split.days);
-    // Daylight time is decided on the standard-time record, then applied.
-    if (zone != 0 && is_daylight_time(c, split)) {
-        const int64_t standard_day = split.days;
-        if (!hour_later(local, split) && !split_day(local + 3600, split)) {
-            *v = datevec{};
-            return v;
-        }
-        if (split.days != standard_day) c = calendar::civil_from_days(split.days);
-    }
-    v->yr = static_cast<int32_t>(c.year);
-    v->jl = c.yday;
-    v->mo = c.month;
-    v->dm = c.day;
-    v->dw = c.wday;
-    const uint32_t minutes = split.second / 60;
-    v->hr = static_cast<int32_t>(minutes / 60);
-    v->mn = static_cast<int32_t>(minutes % 60);
-    v->se = static_cast<int32_t>(split.second % 60);
-    v->mi = static_cast<int32_t>(split.fraction * 1000);
+    if (zone != 0 || !split_day_near(t, split)) return dtov_general(t, v);
+    put_record(v, calendar::civil_from_days(split.days), split);
     return v;
 }
 
@@ -275,43 +353,43 @@ double atod(const char *s) {
     const size_t date_len = point ? static_cast<size_t>(point - s) : len;
     const bool four_digit = date_len == 14;
 
-    // Pairs of digits go into the record by position, skipping the weekday;
-    // pairs beyond the last position are ignored.  The second character of
-    // a last odd pair is the point or the terminator, both inside the text.
-    int32_t field[9] = {19};
-    int pos = four_digit ? 0 : 1;
-    for (size_t i = 0; i < date_len && pos < 9; i += 2) {
-        field[pos] = 10 * digit(s[i]) + digit(s[i + 1]);
-        pos = pos == 3 ? 5 : pos + 1;
-    }
+    // The pairs of digits of the date part: the century in the four-digit
+    // forms, then year of the century, month, day, hour, minute, second.
+    // Pairs the text does not reach are 0, and pairs beyond them are not
+    // read.  The second character of a last odd pair is the point or the
+    // terminator, both inside the text.
+    const int32_t century = four_digit ? pair(s) : 19;
+    const char *pairs = four_digit ? s + 2 : s;
+    const size_t count = four_digit ? 6 : std::min<size_t>((date_len + 1) / 2, 6);
+    int32_t value[6] = {};
+    for (size_t k = 0; k < count; ++k) value[k] = pair(pairs + 2 * k);
 
     datevec v{};
-    const int32_t yy = field[1];
-    v.yr = yy <= 49 ? 2000 + yy : 100 * field[0] + yy;
-    v.mo = field[2];
-    v.dm = field[3];
-    v.hr = field[5];
-    v.mn = field[6];
-    v.se = field[7];
-    if (point && point[1]) {
-        int weight = 1000;
-        for (const char *p = point + 1; *p && weight > 1; ++p) {
-            weight /= 10;
-            v.mi += digit(*p) * weight;
-        }
+    const int32_t yy = value[0];
+    v.yr = yy <= 49 ? 2000 + yy : 100 * century + yy;
+    v.mo = value[1];
+    v.dm = value[2];
+    v.hr = value[3];
+    v.mn = value[4];
+    v.se = value[5];
+    // Milliseconds: the first three digits after the point weigh 100, 10
+    // and 1; any further ones nothing.
+    if (point) {
+        constexpr int kWeight[3] = {100, 10, 1};
+        for (int k = 0; k < 3 && point[k + 1]; ++k) v.mi += digit(point[k + 1]) * kWeight[k];
     }
 
+    // The day of the year from the text's day form, or from the month and
+    // the day of the month (as vtod fills a day 0).
     const size_t j_pos = four_digit ? 4 : 2;
-    int64_t jl;
-    if (len > j_pos && s[j_pos] == 'j')
-        jl = 100 * digit(s[j_pos + 1]) + field[3];
-    else
-        jl = day_of_year(v.yr, v.mo, v.dm);
-    if (jl == 0) jl = day_of_year(v.yr, v.mo, v.dm);  // as vtod fills a day 0
-    v.jl = static_cast<int32_t>(jl);
-    // The text names no weekday; the daylight rule needs the true one.
-    v.dw = calendar::weekday(days_before_year(v.yr) + jl - 1);
-    return vtod(&v);
+    int64_t jl = len > j_pos && s[j_pos] == 'j' ? 100 * digit(s[j_pos + 1]) + v.dm : 0;
+    if (jl == 0) jl = day_of_year(v.yr, v.mo, v.dm);
+    const int64_t days = days_before_year(v.yr) + jl - 1;
+    if (zone != 0) {  // the daylight rule reads the day of the year and the weekday, which no text names
+        v.jl = static_cast<int32_t>(jl);
+        v.dw = calendar::weekday(days);
+    }
+    return record_time(&v, days);
 }
 
 namespace {
@@ -397,7 +475,7 @@ Text put_name(Text t, const char *name) { return put(put(put(t, name[0]), name[1
     switch (letter) {
     case 'a': return put_name(t, dw_name(v.dw));
     case 'b': return put_name(t, mo_name(v.mo));
-    case 'Z': return put_name(t, znam(&v));
+    case 'Z': return put_name(t, zone_name(&v));
     case 'Y': return put_number<4>(t, v.yr);
     case 'y': return put_number<2>(t, v.yr % 100);
     case 'j': return put_number<3>(t, v.jl);
