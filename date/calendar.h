@@ -77,14 +77,19 @@ static_assert(kNearShift < kNearDays && kNearDays - kNearShift > 2 * kEraDays);
 static_assert(kEraDays % 7 == 0, "an era is whole weeks: the weekdays repeat with the dates");
 inline constexpr uint32_t kNearWeekday = (4 + 7 - kNearShift % 7) % 7;  // of day 0 of the near range; 1970-01-01 was a Thursday
 
-// Weekday of a day of the near range.  Below 2^32 / 3 the quotient by 7
-// is the product with 2^32 / 7 rounded up, shifted: its excess, below 3 in
-// 7 * 2^32 for each unit, stays under the 1/7 that the remainder leaves.
+// n mod 7 for n below 2^32 / 3, where the quotient by 7 is the product with
+// 2^32 / 7 rounded up, shifted: its excess, below 3 in 7 * 2^32 for each
+// unit, stays under the 1/7 that the remainder leaves.  Shorter than the
+// remainder of any 32-bit number.
+constexpr uint32_t mod7(uint32_t n) {
+    static_assert(613566757 * uint64_t{7} == (uint64_t{1} << 32) + 3);
+    return n - 7 * static_cast<uint32_t>(n * uint64_t{613566757} >> 32);
+}
+
+// Weekday of a day of the near range.
 constexpr int near_weekday(uint32_t near) {
-    const uint32_t n = near + kNearWeekday;
-    const auto weeks = static_cast<uint32_t>(n * uint64_t{613566757} >> 32);
-    static_assert(613566757 * uint64_t{7} == (uint64_t{1} << 32) + 3 && kNearDays + 7 < (uint64_t{1} << 32) / 3);
-    return static_cast<int>(n - 7 * weeks);
+    static_assert(kNearDays + kNearWeekday < (uint64_t{1} << 32) / 3);
+    return static_cast<int>(mod7(near + kNearWeekday));
 }
 
 // Month, day of the month and day of the year of each day of a year that
