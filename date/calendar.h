@@ -6,6 +6,7 @@
 // every value of its argument types: nothing overflows.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace calendar {
@@ -76,19 +77,46 @@ static_assert(kNearShift < kNearDays && kNearDays - kNearShift > 2 * kEraDays);
 static_assert(kEraDays % 7 == 0, "an era is whole weeks: the weekdays repeat with the dates");
 inline constexpr uint32_t kNearWeekday = (4 + 7 - kNearShift % 7) % 7;  // of day 0 of the near range; 1970-01-01 was a Thursday
 
-// Weekday of a day of the near range.  Below 2^32 / 3 the quotient by 7
-// is the product with 2^32 / 7 rounded up, shifted: its excess, below 3 in
-// 7 * 2^32 for each unit, stays under the 1/7 that the remainder leaves.
-constexpr int near_weekday(uint32_t near) {
-    const uint32_t n = near + kNearWeekday;
-    const auto weeks = static_cast<uint32_t>(n * uint64_t{613566757} >> 32);
-    static_assert(613566757 * uint64_t{7} == (uint64_t{1} << 32) + 3 && kNearDays + 7 < (uint64_t{1} << 32) / 3);
-    return static_cast<int>(n - 7 * weeks);
+// n mod 7 for n below 2^32 / 3, where the quotient by 7 is the product with
+// 2^32 / 7 rounded up, shifted: its excess, below 3 in 7 * 2^32 for each
+// unit, stays under the 1/7 that the remainder leaves.  Shorter than the
+// remainder of any 32-bit number.
+constexpr uint32_t mod7(uint32_t n) {
+    static_assert(613566757 * uint64_t{7} == (uint64_t{1} << 32) + 3);
+    return n - 7 * static_cast<uint32_t>(n * uint64_t{613566757} >> 32);
 }
 
-// Date of a day count, by Neri and Schneider's Euclidean affine functions:
-// years counted from 1 March, so that the leap day ends the year.  A day
-// count further out is moved by whole eras, over which the calendar
+// Weekday of a day of the near range.
+constexpr int near_weekday(uint32_t near) {
+    static_assert(kNearDays + kNearWeekday < (uint64_t{1} << 32) / 3);
+    return static_cast<int>(mod7(near + kNearWeekday));
+}
+
+// Month, day of the month and day of the year of each day of a year that
+// begins on 1 March, so that the leap day ends it.  March to December are
+// days 0 to 305 and have their day of the year as in a common year; January
+// and February, days 306 to 365, belong to the next year from 1 January.
+struct MarchDay {
+    uint8_t month, day;
+    uint16_t yday;
+};
+
+// Hidden, so that position-independent code reaches it directly.
+[[gnu::visibility("hidden")]] inline constexpr auto kMarchDays = [] {
+    constexpr int kLengths[12] = {31, 30, 31, 30, 31, 31, 30, 31, 30, 31, 31, 29};  // March to February
+    std::array<MarchDay, 366> days{};
+    int n = 0;
+    for (int m = 0; m < 12; ++m)
+        for (int d = 1; d <= kLengths[m]; ++d, ++n)
+            days[n] = {static_cast<uint8_t>((m + 2) % 12 + 1), static_cast<uint8_t>(d),
+                       static_cast<uint16_t>(n < 306 ? n + 60 : n - 305)};
+    return days;
+}();
+static_assert(kMarchDays[305].month == 12 && kMarchDays[305].yday == 365 && kMarchDays[365].yday == 60);
+
+// Date of a day count, by Neri and Schneider's Euclidean affine functions
+// for the year and the day from 1 March, and the table above for the rest.
+// A day count further out is moved by whole eras, over which the calendar
 // repeats.
 constexpr Civil civil_from_days(int64_t days) {
     const uint64_t near = static_cast<uint64_t>(days) + kNearShift;
@@ -104,19 +132,18 @@ constexpr Civil civil_from_days(int64_t days) {
     const uint64_t p2 = uint64_t{2939745} * (4 * of_century + 3);
     const auto year_of_century = static_cast<uint32_t>(p2 >> 32);             // 0 to 99
     const uint32_t day_of_year = static_cast<uint32_t>(p2) / 2939745 / 4;     // 0 to 365, from 1 March
-    const uint32_t n3 = 2141 * day_of_year + 197913;
     const bool jan_feb = day_of_year >= 306;
+    const MarchDay &date = kMarchDays[day_of_year];
     Civil c{};
     c.year = int64_t{100 * centuries + year_of_century} - int64_t{400} * kNearEras + jan_feb;
-    c.month = static_cast<int>((n3 >> 16) - 12 * jan_feb);
-    c.day = static_cast<int>((n3 & 0xFFFFu) / 2141 + 1);
-    // From 1 January: March to December follow January, February and the
-    // leap day of their year, the year from 1 March; January and February
-    // end that year.  It is a leap year when its number in the century is
-    // a multiple of 4; the first year of a century is one when the number
-    // of the century is (the eras begin at multiples of 400 years).
+    c.month = date.month;
+    c.day = date.day;
+    // March to December follow the leap day of their year, if it has one.
+    // It is a leap year when its number in the century is a multiple of 4;
+    // the first year of a century is one when the number of the century is
+    // (the eras begin at multiples of 400 years).
     const bool leap = (year_of_century != 0 ? year_of_century : centuries) % 4 == 0;
-    c.yday = static_cast<int>(day_of_year + 60 + leap - jan_feb * (365 + leap));
+    c.yday = date.yday + (leap & !jan_feb);
     c.wday = near_weekday(static_cast<uint32_t>(near));
     return c;
 }

@@ -201,7 +201,7 @@ inline int daylight_rule(const datevec *v) {
     // The Sunday on or before a limit day, located from the record's
     // weekday: day jl falls on weekday dw, so day 0 on (dw - jl) mod 7.
     const auto day0_weekday = static_cast<uint32_t>(calendar::floor_mod(int64_t{v->dw} - v->jl, 7));
-    const auto sunday_before = [=](uint32_t limit) { return int64_t{limit} - (day0_weekday + limit) % 7; };
+    const auto sunday_before = [=](uint32_t limit) { return int64_t{limit} - calendar::mod7(day0_weekday + limit); };
     const int64_t sb = sunday_before(begin), se = sunday_before(end);
     // Daylight time from hour 2 of the begin Sunday to hour 1 of the end one.
     const bool begun = (v->jl > sb) | ((v->jl == sb) & (v->hr >= 2));
