@@ -29,11 +29,16 @@ Calls table = kSystemCalls;
 Calls &calls() { return table; }
 const Calls &system_calls() { return kSystemCalls; }
 
-ssize_t read_fully(int fd, void *bytes, size_t n) {
+namespace {
+
+// Reads until n bytes have come through `part` (a read of the bytes from
+// `done` on), the end of the file or an error; see read_fully.
+template <class Part>
+ssize_t read_loop(void *bytes, size_t n, Part part) {
     auto *p = static_cast<char *>(bytes);
     size_t done = 0;
     while (done < n) {
-        const ssize_t r = table.read(fd, p + done, n - done);
+        const ssize_t r = part(p + done, n - done, done);
         if (r < 0 && errno == EINTR) continue;
         // A descriptor that would block (a FIFO or terminal, opened without
         // waiting) has given all it has for now.
@@ -45,11 +50,13 @@ ssize_t read_fully(int fd, void *bytes, size_t n) {
     return static_cast<ssize_t>(done);
 }
 
-ssize_t write_fully(int fd, const void *bytes, size_t n) {
+// Writes all n bytes through `part`; see write_fully.
+template <class Part>
+ssize_t write_loop(const void *bytes, size_t n, Part part) {
     const auto *p = static_cast<const char *>(bytes);
     size_t done = 0;
     while (done < n) {
-        const ssize_t r = table.write(fd, p + done, n - done);
+        const ssize_t r = part(p + done, n - done, done);
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) return -1;
         if (r == 0) {
@@ -59,36 +66,28 @@ ssize_t write_fully(int fd, const void *bytes, size_t n) {
         done += static_cast<size_t>(r);
     }
     return static_cast<ssize_t>(done);
+}
+
+}  // namespace
+
+ssize_t read_fully(int fd, void *bytes, size_t n) {
+    return read_loop(bytes, n, [fd](char *p, size_t k, size_t) { return table.read(fd, p, k); });
+}
+
+ssize_t write_fully(int fd, const void *bytes, size_t n) {
+    return write_loop(bytes, n, [fd](const char *p, size_t k, size_t) { return table.write(fd, p, k); });
 }
 
 ssize_t read_fully_at(int fd, void *bytes, size_t n, off_t offset) {
-    auto *p = static_cast<char *>(bytes);
-    size_t done = 0;
-    while (done < n) {
-        const ssize_t r = table.pread(fd, p + done, n - done, offset + static_cast<off_t>(done));
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && done > 0) break;
-        if (r < 0) return -1;
-        if (r == 0) break;  // end of file
-        done += static_cast<size_t>(r);
-    }
-    return static_cast<ssize_t>(done);
+    return read_loop(bytes, n, [fd, offset](char *p, size_t k, size_t done) {
+        return table.pread(fd, p, k, offset + static_cast<off_t>(done));
+    });
 }
 
 ssize_t write_fully_at(int fd, const void *bytes, size_t n, off_t offset) {
-    const auto *p = static_cast<const char *>(bytes);
-    size_t done = 0;
-    while (done < n) {
-        const ssize_t r = table.pwrite(fd, p + done, n - done, offset + static_cast<off_t>(done));
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0) return -1;
-        if (r == 0) {
-            errno = EIO;
-            return -1;
-        }
-        done += static_cast<size_t>(r);
-    }
-    return static_cast<ssize_t>(done);
+    return write_loop(bytes, n, [fd, offset](const char *p, size_t k, size_t done) {
+        return table.pwrite(fd, p, k, offset + static_cast<off_t>(done));
+    });
 }
 
 bool seek_to(int fd, off_t offset) {
