@@ -120,6 +120,21 @@ DaySplit split_day_rounded(double t) {
     return {days, second, seconds - second};
 }
 
+// The split of a time whose whole seconds, truncated toward zero, fall on
+// `second` of day `days`, with `fraction` (exact, of either sign) after
+// them: a negative fraction, before 1970, takes a second off.
+inline DaySplit borrow_second(int64_t days, uint32_t second, double fraction) {
+    if (fraction < 0) {
+        if (second == 0) {
+            second = kSecondsPerDay;
+            --days;
+        }
+        --second;
+        fraction += 1;
+    }
+    return {days, second, fraction};
+}
+
 // As split_day_rounded, false when t is not a time of a representable year
 // (NaN and infinities included).  From 2^17 s on either side of 1970 the
 // last digit of t lies no further right than that of a time of day (below
@@ -140,16 +155,7 @@ inline bool split_day(double t, DaySplit &out) {
     const uint64_t shifted = static_cast<uint64_t>(whole) + kShiftDays * kSecondsPerDay;
     int64_t days = static_cast<int64_t>(shifted / kSecondsPerDay - kShiftDays);
     auto second = static_cast<uint32_t>(shifted % kSecondsPerDay);
-    double fraction = t - static_cast<double>(whole);
-    if (fraction < 0) {  // before 1970 and below the whole second: a second earlier
-        if (second == 0) {
-            second = kSecondsPerDay;
-            --days;
-        }
-        --second;
-        fraction += 1;
-    }
-    out = {days, second, fraction};
+    out = borrow_second(days, second, t - static_cast<double>(whole));
     return true;
 }
 
@@ -168,16 +174,7 @@ inline bool split_day_near(double t, DaySplit &out) {
     const uint32_t shifted_days = static_cast<uint32_t>(shifted >> 7) / (kSecondsPerDay >> 7);
     auto second = static_cast<uint32_t>(shifted - uint64_t{shifted_days} * kSecondsPerDay);
     int64_t days = int64_t{shifted_days} - kShiftDays;
-    double fraction = t - static_cast<double>(whole);
-    if (fraction < 0) {  // before 1970 and below the whole second: a second earlier
-        if (second == 0) {
-            second = kSecondsPerDay;
-            --days;
-        }
-        --second;
-        fraction += 1;
-    }
-    out = {days, second, fraction};
+    out = borrow_second(days, second, t - static_cast<double>(whole));
     return true;
 }
 
