@@ -70,7 +70,7 @@ _Bottle = collections.namedtuple("_Bottle", "path header count dtype unusable")
 def _look(path):
     """A bottle's header, count, sample type and unusable value, as the bottle
     library opens it (a file that is no bottle raises BottleError)."""
-    from . import open as open_bottle
+    from ._core import open as open_bottle
 
     path = os.fspath(path)
     with open_bottle(path) as b:

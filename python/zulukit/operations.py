@@ -22,7 +22,7 @@ def _time(t):
     datetime.datetime."""
     if t is None:
         return None
-    from . import _seconds  # the package's one conversion of times
+    from ._core import _seconds  # the package's one conversion of times
 
     return _seconds(t)
 

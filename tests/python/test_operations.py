@@ -9,6 +9,7 @@ import numpy as np
 import pytest
 
 import zulukit
+from zulukit import _zulukit
 
 BOTTLE = os.environ.get("ZULU_BOTTLE")
 MIDNIGHT = 1435017600.0  # 2015-06-23T00:00:00Z
@@ -123,7 +124,7 @@ def test_failures_are_exceptions_and_leave_outputs_alone(tmp_path):
     assert zulukit.stats(tmp_path / "old.bot")["count"] == 2
 
 
-@pytest.mark.skipif(not zulukit._zulukit.can_export(), reason="built without netCDF")
+@pytest.mark.skipif(not _zulukit.can_export(), reason="built without netCDF")
 @pytest.mark.parametrize("interval", [1 / 3, 0.01, 0.001, 60.0])
 def test_exported_times_decode_to_the_nominal_grid(interval, tmp_path):
     xarray = pytest.importorskip("xarray")

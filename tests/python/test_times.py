@@ -7,6 +7,7 @@ import numpy as np
 import pytest
 
 import zulukit
+from zulukit._core import _seconds
 
 TYPES = ["int", "long", "float", "double"]
 INTERVALS = [0.001, 0.01, 0.1, 1 / 3, 60.0]
@@ -22,7 +23,7 @@ def test_every_time_of_the_grid_selects_its_own_sample(interval, tmp_path):
         times = b.times()
         grid = b.grid
         # Every sample's time, converted as read() and write() convert it.
-        found = [grid.first_at_or_after(zulukit._seconds(t)) for t in times]
+        found = [grid.first_at_or_after(_seconds(t)) for t in times]
         assert found == list(range(n))
         picked = list(range(0, n, 997)) + [n - 1]
         assert [b.read(times[i], 1)[0] for i in picked] == [values[i] for i in picked]
@@ -82,7 +83,7 @@ def test_other_time_forms_and_refused_times(tmp_path):
         assert b.begin == zulukit.atod("150623120000")
         for when in ["150623120000", "@1435060800", np.datetime64("2015-06-23", "D"), datetime.date(2015, 6, 23)]:
             assert isinstance(b.read(when, 1), np.ndarray)
-        assert np.datetime64("2015-06", "M").astype("datetime64[s]").astype(int) == zulukit._seconds(
+        assert np.datetime64("2015-06", "M").astype("datetime64[s]").astype(int) == _seconds(
             np.datetime64("2015-06", "M"))
         for bad in ["2015-13-01", "yesterday", np.datetime64("NaT"), np.datetime64(10**17, "Y"), 1e300,
                     float("nan"), 1j]:

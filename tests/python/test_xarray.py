@@ -3,6 +3,8 @@ time axis, archives and a dask.distributed computation."""
 
 import os
 import pickle
+import subprocess
+import sys
 from fractions import Fraction
 
 import numpy as np
@@ -86,6 +88,40 @@ def test_not_a_bottle(tmp_path):
     assert backend.guess_can_open("anything.bot")
     with pytest.raises(zulukit.BottleError):
         xr.open_dataset(text, engine="zulukit")
+
+
+# Run in a fresh interpreter whose import of the extension fails.
+NO_EXTENSION = """
+import sys
+import zulukit.xarray_backend
+assert "zulukit._zulukit" not in sys.modules and "zulukit._core" not in sys.modules
+class Refuse:
+    def find_spec(self, name, path=None, target=None):
+        if name == "zulukit._zulukit":
+            raise ImportError("no extension here")
+sys.meta_path.insert(0, Refuse())
+import xarray
+assert "zulukit" in xarray.backends.list_engines()
+try:
+    xarray.open_dataset(sys.argv[1])
+except ImportError as e:
+    print(e)
+"""
+
+
+def test_engine_listed_when_the_extension_cannot_load(tmp_path):
+    path = bottle(tmp_path / "day.bot", DAY, [1.0])
+    run = subprocess.run([sys.executable, "-c", NO_EXTENSION, path], capture_output=True, text=True)
+    assert (run.returncode, run.stdout) == (0, "no extension here\n"), run.stderr
+
+
+def test_samples_begin_at_the_data_offset(tmp_path):
+    path = tmp_path / "off.bot"
+    header = np.array([(349, 0, 48, 0.0, 1.0, 0, 2, 999999, 0, 0)], "<i2,<i2,<i4,<f8,<f4,<i4,<i4,<i4,<i4,<i4")
+    path.write_bytes(header.tobytes() + b"\xff" * 8 + np.arange(1, 6, dtype="<f4").tobytes() + b"\0\0")
+    ds = xr.open_dataset(path, engine="zulukit")
+    np.testing.assert_array_equal(ds.value.values, [1, 2, 3, 4, 5])
+    np.testing.assert_array_equal(ds.value[[0, 4]].values, [1, 5])
 
 
 def test_nothing_read_before_values_and_outer_indexing(tmp_path, reads):
