@@ -56,7 +56,24 @@ def _masked_dtype(dtype):
     return np.dtype(np.float32) if dtype.itemsize <= 2 or dtype == np.float32 else np.dtype(np.float64)
 
 
-class SeriesArray(BackendArray):
+class _SeriesBackendArray(BackendArray):
+    """A one-dimensional backend array whose _get reads what an outer
+    indexer asks for: a slice with a positive step, an index, or sorted
+    indices."""
+
+    def __getitem__(self, key):
+        (k,) = key.tuple
+        if isinstance(k, slice) and k.step is not None and k.step < 0:
+            # xarray (2023.01) turns a slice with a negative step into a
+            # forward one that is off by one where the step is not 1; so the
+            # forward slice over the same samples is read, and reversed.
+            taken = range(*k.indices(self.shape[0]))
+            forward = slice(taken[-1], taken[0] + 1, -taken.step) if taken else slice(0, 0)
+            return self[type(key)((forward,))][::-1]
+        return indexing.explicit_indexing_adapter(key, self.shape, indexing.IndexingSupport.OUTER, self._get)
+
+
+class SeriesArray(_SeriesBackendArray):
     """The samples of a series (archive_view.Series), read on demand.
 
     Outer indexing: a slice, an index, or sorted indices, read with one
@@ -71,9 +88,6 @@ class SeriesArray(BackendArray):
         self._overlapping = series.overlapping()
         self._starts = np.array([p.offset for p in series.pieces], dtype=np.int64)
         self._ends = self._starts + np.array([p.count for p in series.pieces], dtype=np.int64)
-
-    def __getitem__(self, key):
-        return indexing.explicit_indexing_adapter(key, self.shape, indexing.IndexingSupport.OUTER, self._get)
 
     def _get(self, key):
         (k,) = key
@@ -239,16 +253,13 @@ def _times_of(indices, steps):
     return (ns + begin).view("datetime64[ns]")
 
 
-class TimeArray(BackendArray):
+class TimeArray(_SeriesBackendArray):
     """The times of a series' samples, computed for the samples asked for."""
 
     def __init__(self, series, steps):
         self.series, self.steps = series, steps
         self.shape = (series.count,)
         self.dtype = np.dtype("datetime64[ns]")
-
-    def __getitem__(self, key):
-        return indexing.explicit_indexing_adapter(key, self.shape, indexing.IndexingSupport.OUTER, self._get)
 
     def _get(self, key):
         (k,) = key

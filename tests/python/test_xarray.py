@@ -141,6 +141,17 @@ def test_nothing_read_before_values_and_outer_indexing(tmp_path, reads):
     np.testing.assert_array_equal(ds.value[8:12].values, [-8, -9, np.nan, np.nan])
 
 
+@pytest.mark.parametrize("chunks", [None, {"sample": 7}])
+def test_slices_with_negative_steps(tmp_path, chunks):
+    path = bottle(tmp_path / "b.bot", DAY, np.arange(100, dtype=np.float32))
+    ds = xr.open_dataset(path, time_index=False, chunks=chunks)
+    times = DAY + np.arange(100) * TEN_MS
+    for key in [slice(None, None, -30), slice(50, 10, -20), slice(-1, -5, -3), slice(10, 50, -1)]:
+        np.testing.assert_array_equal(ds.value[key].values, np.arange(100)[key])
+        np.testing.assert_array_equal(ds.value[5:][key].values, np.arange(5, 100)[key])
+        np.testing.assert_array_equal(ds.time[key].values, times[key])
+
+
 def test_pickled_arrays_hold_no_samples(tmp_path):
     path = bottle(tmp_path / "day.bot", DAY, np.arange(100_000, dtype=np.float32))
     blobs = [pickle.dumps(xr.open_dataset(path, chunks=chunks, time_index=False))
