@@ -340,17 +340,6 @@ class ZulukitBackendEntrypoint(BackendEntrypoint):
             return False
 
 
-def _seconds(t):
-    """Seconds since 1970 GMT of a number, numpy.datetime64, datetime or
-    ISO 8601 text."""
-    if isinstance(t, (int, float, np.integer, np.floating)):
-        return float(t)
-    ns = np.datetime64(t, "ns")
-    if np.isnat(ns):
-        raise ValueError("NaT names no sample")
-    return int(ns.astype(np.int64)) / 1e9
-
-
 @xr.register_dataset_accessor("bottle")
 class BottleAccessor:
     """ds.bottle: selection by time on the bottle's grid, in constant time
@@ -360,21 +349,31 @@ class BottleAccessor:
         self._ds = ds
 
     def _grid(self):
-        from ._zulukit import Grid
+        """The dimension and the grid of the Dataset's samples, which must
+        be consecutive samples of one grid: its first and last times are
+        checked, so that a strided or reversed selection, or days joined
+        across a gap, raise ValueError instead of giving other samples."""
+        from ._core import Grid, _seconds
 
         ds = self._ds
         if "time" not in ds.coords or "ivl" not in ds.attrs:
             raise ValueError("ds.bottle needs a Dataset of bottle samples with times (a 'time' coordinate)")
         (dim,) = ds["time"].dims
         n = ds.sizes[dim]
-        begin = ds["time"][0].values.astype("datetime64[ns]").astype(np.int64) / 1e9 if n else 0.0
-        return dim, Grid(float(begin), float(ds.attrs["ivl"]), n)
+        ends = ds["time"][[0, -1]].values if n else ()
+        grid = Grid(_seconds(ends[0]) if n else 0.0, float(ds.attrs["ivl"]), n)
+        if n > 1 and grid.index_at(_seconds(ends[1])) != n - 1:
+            raise ValueError(f"ds.bottle selects among consecutive samples of one time grid; these {n} samples "
+                             f"run from {ends[0]} to {ends[1]}, {ds.attrs['ivl']!r} s apart on the bottle")
+        return dim, grid
 
     def sel(self, time):
         """The samples of a time, or of a slice of times (both ends
         included), on the grid with its one tolerance: a slice's start
         selects the first sample at or after it, its end the last at or
         before it; a single time the sample it names (KeyError if none)."""
+        from ._core import _seconds  # the package's one conversion of times
+
         dim, grid = self._grid()
         if isinstance(time, slice):
             if time.step is not None:

@@ -176,6 +176,10 @@ def test_time_accessor_without_an_index(tmp_path):
     with pytest.raises(KeyError):
         ds.bottle.sel(time="2015-06-23T00:01:00.005")
     assert ds.bottle.sel(time=slice("2016-01-01", None)).sizes["sample"] == 0
+    assert float(ds.isel(sample=slice(50, 150)).bottle.sel(time=DAY + np.timedelta64(1, "s")).value) == 100
+    for other in (slice(None, None, 2), slice(None, None, -1)):  # not consecutive samples of the grid
+        with pytest.raises(ValueError, match="consecutive samples"):
+            ds.isel(sample=other).bottle.sel(time=DAY + np.timedelta64(1, "s"))
 
 
 def test_consecutive_days_at_100_hz_in_open_mfdataset(tmp_path):
