@@ -88,6 +88,8 @@ class SeriesArray(_SeriesBackendArray):
         self._overlapping = series.overlapping()
         self._starts = np.array([p.offset for p in series.pieces], dtype=np.int64)
         self._ends = self._starts + np.array([p.count for p in series.pieces], dtype=np.int64)
+        # The piece of a series that is one file from sample 0, read directly.
+        self._one_file = series.pieces[0] if len(series.pieces) == 1 and series.pieces[0].offset == 0 else None
 
     def _get(self, key):
         (k,) = key
@@ -95,13 +97,13 @@ class SeriesArray(_SeriesBackendArray):
         if isinstance(k, slice):
             start, stop, step = k.indices(n)
             if step == 1:
-                return self._convert(self._read(start, max(start, stop)))
+                return self._convert(self._runs([start], [max(start, stop)]))
             k = np.arange(start, stop, step)
         if isinstance(k, (int, np.integer)):
             if not -n <= k < n:
                 raise IndexError(f"index {k} is out of bounds for {n} samples")
             k = int(k) % n
-            return self._convert(self._read(k, k + 1)).reshape(())
+            return self._convert(self._runs([k], [k + 1])).reshape(())
         return self._convert(self._take(np.asarray(k, dtype=np.int64)))
 
     def _take(self, wanted):
@@ -116,30 +118,35 @@ class SeriesArray(_SeriesBackendArray):
         firsts = np.r_[0, np.flatnonzero(np.diff(wanted) > gap) + 1]
         los = wanted[firsts]
         his = np.r_[wanted[firsts[1:] - 1], wanted[-1]] + 1
-        if len(self.series.pieces) == 1 and self.series.pieces[0].offset == 0:
-            blocks = self._read_runs(self.series.pieces[0], los, his)
-        else:
-            fds = {}
-            try:
-                blocks = np.concatenate([self._read(int(lo), int(hi), fds) for lo, hi in zip(los, his)])
-            finally:
-                for fd in fds.values():
-                    os.close(fd)
+        blocks = self._runs(los.tolist(), his.tolist())
         # Where each wanted sample lies among the runs read one after another.
         starts = np.cumsum(his - los) - (his - los)
         sizes = np.diff(np.r_[firsts, wanted.size])
         return blocks[wanted - np.repeat(los - starts, sizes)]
 
+    def _runs(self, los, his):
+        """The samples lo to hi - 1 of each run (lists of indices within
+        the series) in turn, one after another."""
+        if self._one_file is not None:
+            return self._read_runs(self._one_file, los, his)
+        fds = {}
+        try:
+            blocks = [self._read(lo, hi, fds) for lo, hi in zip(los, his)]
+        finally:
+            for fd in fds.values():
+                os.close(fd)
+        return blocks[0] if len(blocks) == 1 else np.concatenate(blocks)
+
     def _read_runs(self, piece, los, his):
-        """The samples lo to hi - 1 of each run in turn, of a series that is
-        one file: a positioned read each, with nothing between."""
+        """_runs of a series that is one file from sample 0: a positioned
+        read each, with nothing between."""
         width = self.series.dtype.itemsize
-        out = np.empty(int((his - los).sum()), self.series.dtype)
+        out = np.empty(sum(hi - lo for lo, hi in zip(los, his)), self.series.dtype)
         view = memoryview(out).cast("B")
         fd = os.open(piece.path, os.O_RDONLY)
         try:
             at = 0
-            for lo, hi in zip(los.tolist(), his.tolist()):
+            for lo, hi in zip(los, his):
                 size = (hi - lo) * width
                 got = _read_into(fd, view[at:at + size], piece.doff + lo * width)
                 if got < size:  # the file was cut short since it was opened
