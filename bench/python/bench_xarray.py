@@ -5,9 +5,10 @@ side by side in one run, and prints a table of ratios.
 
 SAMPLES (default 1e8) float samples go into a scratch bottle read whole
 and in pieces, and into a netCDF-4 twin that xarray's netCDF4 engine
-reads in the same pieces; 365 daily bottles are opened as one archive; FILES (default 10) bottles of FILE_SAMPLES (default 1e8)
-samples make the archive that a Dask sum on a dask.distributed cluster
-of 2 worker processes adds up.  Each figure is the least of several runs.
+reads in the same pieces; 365 daily bottles are opened as one archive;
+FILES (default 10) bottles of FILE_SAMPLES (default 1e8) samples make the
+archive that a Dask sum on a dask.distributed cluster of 2 worker
+processes adds up.  Each figure is the least of several runs.
 """
 
 import os
