@@ -9,6 +9,7 @@ zulukit stays cheap.
 
 import collections
 import os
+import stat
 import struct
 
 # The 40-byte header, little-endian, field by field.
@@ -19,10 +20,16 @@ MAGIC = 349
 
 def read_header(path):
     """The ten header fields of the file path by name, as the file holds
-    them; None for a file that is no bottle (shorter than the header, or
-    another magic number).  Reads the header and nothing more."""
-    with open(path, "rb") as f:
-        head = f.read(_HEADER.size)
+    them; None for a file that is no bottle (not a regular file, shorter
+    than the header, or another magic number).  Reads the header and
+    nothing more, and never waits: a FIFO is opened without blocking."""
+    fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC)
+    try:
+        if not stat.S_ISREG(os.fstat(fd).st_mode):
+            return None
+        head = os.pread(fd, _HEADER.size, 0)
+    finally:
+        os.close(fd)
     if len(head) < _HEADER.size:
         return None
     fields = dict(zip(_FIELDS, _HEADER.unpack(head)))

@@ -5,6 +5,7 @@ import os
 import pickle
 import subprocess
 import sys
+import threading
 from fractions import Fraction
 
 import numpy as np
@@ -86,6 +87,12 @@ def test_not_a_bottle(tmp_path):
     backend = xarray_backend.ZulukitBackendEntrypoint()
     assert not backend.guess_can_open(str(text)) and not backend.guess_can_open(tmp_path / "missing")
     assert backend.guess_can_open("anything.bot")
+    os.mkfifo(tmp_path / "fifo")  # no writer: opening it to read would wait for one
+    guessed = []
+    guessing = threading.Thread(target=lambda: guessed.append(backend.guess_can_open(tmp_path / "fifo")), daemon=True)
+    guessing.start()
+    guessing.join(10)
+    assert guessed == [False]
     with pytest.raises(zulukit.BottleError):
         xr.open_dataset(text, engine="zulukit")
 
