@@ -18,12 +18,18 @@ _FIELDS = ("magic", "spare0", "doff", "beg", "ivl", "nsam", "type", "usym", "spa
 MAGIC = 349
 
 
+def open_to_read(path):
+    """A descriptor of the file path, opened to read without waiting (a FIFO
+    without a writer opens at once and reads nothing)."""
+    return os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC)
+
+
 def read_header(path):
     """The ten header fields of the file path by name, as the file holds
     them; None for a file that is no bottle (not a regular file, shorter
     than the header, or another magic number).  Reads the header and
     nothing more, and never waits: a FIFO is opened without blocking."""
-    fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC)
+    fd = open_to_read(path)
     try:
         if not stat.S_ISREG(os.fstat(fd).st_mode):
             return None

@@ -143,7 +143,7 @@ class SeriesArray(_SeriesBackendArray):
         width = self.series.dtype.itemsize
         out = np.empty(sum(hi - lo for lo, hi in zip(los, his)), self.series.dtype)
         view = memoryview(out).cast("B")
-        fd = os.open(piece.path, os.O_RDONLY)
+        fd = archive_view.open_to_read(piece.path)
         try:
             at = 0
             for lo, hi in zip(los, his):
@@ -190,7 +190,7 @@ class SeriesArray(_SeriesBackendArray):
     def _read_piece(self, p, first, buffer, fds):
         fd = fds.get(p.path)
         if fd is None:
-            fd = fds[p.path] = os.open(p.path, os.O_RDONLY)
+            fd = fds[p.path] = archive_view.open_to_read(p.path)
         view = memoryview(buffer).cast("B")
         got = _read_into(fd, view, p.doff + first * buffer.itemsize)
         if got < len(view):  # the file was cut short since it was opened
