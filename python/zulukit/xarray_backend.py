@@ -156,11 +156,11 @@ class SeriesArray(_SeriesBackendArray):
             os.close(fd)
         return out
 
-    def _read(self, a, b, fds=None):
+    def _read(self, a, b, fds):
         """Samples a to b - 1 as stored, the unusable value where no piece
-        holds one; overlapping pieces merged as the series says.  fds, where
-        given, holds the files that the caller's reads have opened so far,
-        for the caller to close."""
+        holds one; overlapping pieces merged as the series says.  fds holds
+        the files that the caller's reads have opened so far, for the caller
+        to close."""
         s = self.series
         out = np.empty(b - a, s.dtype)
         hits = np.flatnonzero((self._starts < b) & (self._ends > a))
@@ -168,23 +168,16 @@ class SeriesArray(_SeriesBackendArray):
         if not whole:
             out.fill(s.unusable)
         written = []
-        owned = fds is None
-        fds = {} if owned else fds
-        try:
-            for h in hits:
-                p = s.pieces[h]
-                lo, hi = max(a, p.offset), min(b, p.offset + p.count)
-                target = out[lo - a:hi - a]
-                merge = self._overlapping and any(w_lo < hi and lo < w_hi for w_lo, w_hi in written)
-                buffer = np.empty_like(target) if merge else target
-                self._read_piece(p, lo - p.offset, buffer, fds)
-                if merge:
-                    self._merge(target, buffer, lo, p)
-                written.append((lo, hi))
-        finally:
-            if owned:
-                for fd in fds.values():
-                    os.close(fd)
+        for h in hits:
+            p = s.pieces[h]
+            lo, hi = max(a, p.offset), min(b, p.offset + p.count)
+            target = out[lo - a:hi - a]
+            merge = self._overlapping and any(w_lo < hi and lo < w_hi for w_lo, w_hi in written)
+            buffer = np.empty_like(target) if merge else target
+            self._read_piece(p, lo - p.offset, buffer, fds)
+            if merge:
+                self._merge(target, buffer, lo, p)
+            written.append((lo, hi))
         return out
 
     def _read_piece(self, p, first, buffer, fds):
@@ -366,12 +359,14 @@ class BottleAccessor:
         if "time" not in ds.coords or "ivl" not in ds.attrs:
             raise ValueError("ds.bottle needs a Dataset of bottle samples with times (a 'time' coordinate)")
         (dim,) = ds["time"].dims
-        n = ds.sizes[dim]
-        ends = ds["time"][[0, -1]].values if n else ()
-        grid = Grid(_seconds(ends[0]) if n else 0.0, float(ds.attrs["ivl"]), n)
-        if n > 1 and grid.index_at(_seconds(ends[1])) != n - 1:
+        n, interval = ds.sizes[dim], float(ds.attrs["ivl"])
+        if n == 0:
+            return dim, Grid(0.0, interval, 0)
+        first, last = ds["time"][[0, -1]].values
+        grid = Grid(_seconds(first), interval, n)
+        if grid.index_at(_seconds(last)) != n - 1:
             raise ValueError(f"ds.bottle selects among consecutive samples of one time grid; these {n} samples "
-                             f"run from {ends[0]} to {ends[1]}, {ds.attrs['ivl']!r} s apart on the bottle")
+                             f"run from {first} to {last}, {ds.attrs['ivl']!r} s apart on the bottle")
         return dim, grid
 
     def sel(self, time):
