@@ -21,46 +21,52 @@
 
 namespace zulu::archive {
 
-TimeAxis::TimeAxis(const Grid &grid) : grid_(grid) {
-    constexpr double kUnitsPerSecond[] = {1, 1e3, 1e6};
-    constexpr const char *kUnitNames[] = {"seconds", "milliseconds", "microseconds"};
-    const double beg = grid.begin();
-    reference_ = std::floor(beg);
-    const double fraction = beg - reference_;  // exact
-    const std::int64_t rate = whole_rate(grid.stored_interval());
-    std::size_t unit = 2;
-    for (std::size_t u = 0; u < 3; ++u) {
-        const double start = fraction * kUnitsPerSecond[u];
-        const double step = grid.step() * kUnitsPerSecond[u];
-        const bool whole_step = rate != 0 ? static_cast<std::int64_t>(kUnitsPerSecond[u]) % rate == 0
-                                          : std::fabs(step - std::nearbyint(step)) <= 1e-9 * std::fabs(step);
-        if (whole_step && (start == std::nearbyint(start) || u == 2)) {
-            unit = u;
-            per_step_ = static_cast<std::int64_t>(std::nearbyint(step));
-            break;
-        }
+TimeAxis::TimeAxis(const Grid &grid, const std::string &file) {
+    struct Unit {
+        int digits;
+        const char *name;
+    };
+    constexpr Unit kUnits[] = {{kSecondDigits, "seconds"},
+                               {kMilliDigits, "milliseconds"},
+                               {kMicroDigits, "microseconds"},
+                               {kNanoDigits, "nanoseconds"}};
+    constexpr std::int64_t kExactInDouble = std::int64_t{1} << 53;
+    const std::int64_t last = std::max<std::int64_t>(grid.count() - 1, 0);
+    const Unit *unit = nullptr;
+    for (const Unit &u : kUnits)
+        if (!unit && grid.clock(u.digits).exact()) unit = &u;
+    if (!unit) {
+        const auto a = grid.stamp(0, kNanoDigits), b = grid.stamp(last, kNanoDigits);
+        const bool ns_fits = a && b && *b - *a < kExactInDouble - 1'000'000'000;
+        unit = &kUnits[ns_fits ? 3 : 2];
     }
-    per_second_ = kUnitsPerSecond[unit];
-    start_ = static_cast<std::int64_t>(std::nearbyint(fraction * per_second_));
-    const auto day = calendar::floor_div(static_cast<std::int64_t>(reference_), 86400);
-    const auto of_day = static_cast<std::int64_t>(reference_) - day * 86400;
+    clock_ = grid.clock(unit->digits);
+    const auto first = clock_.at(0), end = clock_.at(last);
+    const std::string beyond = file + ": the sample times lie beyond what a netCDF time coordinate holds";
+    if (!first || !end) throw Failure(beyond);
+    std::int64_t per_second = 1;
+    for (int d = 0; d < unit->digits; ++d) per_second *= 10;
+    const std::int64_t second = calendar::floor_div(*first, per_second);
+    reference_ = second * per_second;
+    std::int64_t span = 0;
+    if (__builtin_sub_overflow(*end, reference_, &span) || span >= kExactInDouble || span <= -kExactInDouble)
+        throw Failure(beyond);
+    fits_int_ = std::max(*first - reference_, span) <= INT32_MAX && span >= INT32_MIN;
+    const auto day = calendar::floor_div(second, 86400);
+    const auto of_day = second - day * 86400;
     const calendar::Civil c = calendar::civil_from_days(day);
+    if (c.year < 0 || c.year > 9999)
+        throw Failure(file + ": the sample times lie outside the years 0 to 9999, which a netCDF time coordinate names");
     char text[96];
-    std::snprintf(text, sizeof text, "%s since %04lld-%02d-%02d %02d:%02d:%02d", kUnitNames[unit],
-                  static_cast<long long>(c.year), c.month, c.day, static_cast<int>(of_day / 3600),
-                  static_cast<int>(of_day / 60 % 60), static_cast<int>(of_day % 60));
+    std::snprintf(text, sizeof text, "%s since %04d-%02d-%02d %02d:%02d:%02d", unit->name, static_cast<int>(c.year),
+                  c.month, c.day, static_cast<int>(of_day / 3600), static_cast<int>(of_day / 60 % 60),
+                  static_cast<int>(of_day % 60));
     units_ = text;
 }
 
-double TimeAxis::value(std::int64_t i) const {
-    if (per_step_ != 0) return static_cast<double>(start_ + i * per_step_);
-    return std::nearbyint((grid_.time(i) - reference_) * per_second_);
-}
-
-bool TimeAxis::fits_int(std::int64_t count) const {
-    if (count == 0) return true;
-    const double a = value(0), b = value(count - 1);
-    return std::fmax(std::fabs(a), std::fabs(b)) <= INT32_MAX;
+void TimeAxis::values(std::int64_t first, std::int64_t n, std::int64_t *out) const {
+    clock_.fill(first, n, out);  // within range: the ends were checked
+    for (std::int64_t k = 0; k < n; ++k) out[k] -= reference_;
 }
 
 #if ZULU_WITH_NETCDF
@@ -188,7 +194,7 @@ Variables define(const Dataset &nc, const ViewedBottle &bottle, const TimeAxis &
     const std::int64_t count = bottle.count();
     int dim = 0;
     Variables v;
-    v.int_times = axis.fits_int(count);
+    v.int_times = axis.fits_int();
     // A length of 0 makes the dimension unlimited: an empty bottle gives a
     // time dimension with no records.
     nc.check(nc_def_dim(nc.id(), kTimeName, static_cast<std::size_t>(count), &dim));
@@ -221,18 +227,20 @@ Variables define(const Dataset &nc, const ViewedBottle &bottle, const TimeAxis &
 // each sent on to the disk of `target` (the file the dataset is written
 // to) as it is written.
 template <class T>
-void write_samples(const Dataset &nc, const ViewedBottle &bottle, const TimeAxis &axis, const Variables &v,
+void write_samples(const Dataset &nc, SeriesReader &reader, const TimeAxis &axis, const Variables &v,
                    const OutputTarget &target) {
-    std::vector<double> times(static_cast<std::size_t>(kBlock));
-    std::vector<std::int32_t> int_times(v.int_times ? times.size() : 0);
-    read_samples<T>(bottle, 0, bottle.count(), [&](std::int64_t index, const T *values, std::size_t n) {
+    std::vector<std::int64_t> stamps(static_cast<std::size_t>(kBlock));
+    std::vector<double> times(v.int_times ? 0 : stamps.size());
+    std::vector<std::int32_t> int_times(v.int_times ? stamps.size() : 0);
+    read_samples<T>(reader, 0, reader.series().count(), [&](std::int64_t index, const T *values, std::size_t n) {
         const auto start = static_cast<std::size_t>(index);
         nc.check(nc_put_vara(nc.id(), v.values, &start, &n, values));
-        for (std::size_t k = 0; k < n; ++k) times[k] = axis.value(index + static_cast<std::int64_t>(k));
+        axis.values(index, static_cast<std::int64_t>(n), stamps.data());
         if (v.int_times) {
-            for (std::size_t k = 0; k < n; ++k) int_times[k] = static_cast<std::int32_t>(times[k]);
+            for (std::size_t k = 0; k < n; ++k) int_times[k] = static_cast<std::int32_t>(stamps[k]);
             nc.check(nc_put_vara(nc.id(), v.time, &start, &n, int_times.data()));
         } else {
+            for (std::size_t k = 0; k < n; ++k) times[k] = static_cast<double>(stamps[k]);
             nc.check(nc_put_vara(nc.id(), v.time, &start, &n, times.data()));
         }
         target.start_writeback();
@@ -268,12 +276,13 @@ void export_netcdf(const std::string &src, const std::string &dst, const ExportR
     OutputTarget target(dst, read, data_rules(request.output));
     const ViewedBottle bottle(src);
     bottle.require_reachable();
-    const Grid grid = bottle.grid_for_times();
-    const TimeAxis axis(grid);
+    const Series series = Series::of_bottle(src);
+    const TimeAxis axis(series.grid_for_times(), src);
+    SeriesReader reader(series);
     Dataset nc(target.temp_path(), target.name());
-    with_sample_type(bot_type(bottle.get()), [&](auto tag) {
+    with_sample_type(series.type(), [&](auto tag) {
         using T = decltype(tag);
-        write_samples<T>(nc, bottle, axis, define<T>(nc, bottle, axis, request), target);
+        write_samples<T>(nc, reader, axis, define<T>(nc, bottle, axis, request), target);
     });
     nc.close();
     target.commit();

@@ -40,24 +40,26 @@ void export_netcdf(const std::string &src, const std::string &dst, const ExportR
                    const std::vector<InputFile> &inputs = {});
 
 // The time coordinate of a grid: its units ("milliseconds since
-// 2015-06-23 00:00:00") and the value of sample i in them.  The unit is
-// the coarsest of seconds, milliseconds and microseconds in which the
-// begin time's fraction and the interval are whole; values are whole
-// numbers (microseconds rounded to the nearest where no unit is exact).
+// 2015-06-23 00:00:00", from the whole second at or before the first
+// sample) and the value of each sample in them, whole numbers taken from
+// the samples' stamps.  The unit is the coarsest of seconds, milliseconds,
+// microseconds and nanoseconds in which every stamp is exact; where none
+// is (1/3 s), nanoseconds while the values stay exact in a double (2^53),
+// else microseconds.  A Failure naming `file` where the times lie beyond
+// what the coordinate holds.
 class TimeAxis {
 public:
-    explicit TimeAxis(const Grid &grid);
+    TimeAxis(const Grid &grid, const std::string &file);
     const std::string &units() const { return units_; }
-    double value(std::int64_t i) const;
-    // Whether every value of `count` samples fits a 32-bit integer.
-    bool fits_int(std::int64_t count) const;
+    // The values of samples [first, first + n).
+    void values(std::int64_t first, std::int64_t n, std::int64_t *out) const;
+    // Whether every value fits a 32-bit integer.
+    bool fits_int() const { return fits_int_; }
 
 private:
-    const Grid &grid_;
-    double reference_ = 0;     // whole seconds since 1970
-    double per_second_ = 1;    // units per second
-    std::int64_t start_ = 0;   // value of sample 0
-    std::int64_t per_step_ = 0;  // units per interval where whole, else 0
+    UnitClock clock_;
+    std::int64_t reference_ = 0;  // the whole second of the first sample, in units
+    bool fits_int_ = true;
     std::string units_;
 };
 

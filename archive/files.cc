@@ -222,6 +222,10 @@ ViewedBottle::ViewedBottle(const std::string &name) : name_(name) {
         h_ = opened.bottle;
         stored_ = opened.header;
         size_ = opened.status.st_size;
+        id_ = {opened.status.st_dev, opened.status.st_ino};
+        // Reads reach the samples the file holds from its data offset:
+        // nothing is written back, so the count is the jobs' own.
+        h_->nsam = static_cast<std::int32_t>(zulu::format::samples_held(h_->type, h_->doff, size_));
         return;
     }
     library_line_ = zulu::core::open_failure_line(name.c_str(), opened);
@@ -238,11 +242,17 @@ ViewedBottle::ViewedBottle(const std::string &name) : name_(name) {
     open_errno_ = header_problem ? 0 : (opened.sys_errno != 0 ? opened.sys_errno : EINVAL);
 }
 
+bool looks_like_bottle(const std::string &name) {
+    struct stat st;
+    if (stat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    return ViewedBottle(name).get() != nullptr;
+}
+
 void ViewedBottle::require() const {
     if (!h_) throw Failure(problem_, kFailed, library_line_, open_errno_, not_bottle_);
 }
 
-std::int64_t ViewedBottle::count() const { return h_ ? samples_held(stored_, size_, h_->nsam) : 0; }
+std::int64_t ViewedBottle::count() const { return h_ ? h_->nsam : 0; }
 
 void ViewedBottle::require_reachable() const {
     require();
@@ -266,12 +276,6 @@ std::string unreachable_problem(const std::string &name, const bottle_hdr &store
     return name + ": the file holds " + std::to_string(held) + " samples; a bottle reaches only the first " +
            std::to_string(reached) + " (a bottle file is at most 2 GiB), and the job would leave out the other " +
            std::to_string(held - reached);
-}
-
-std::int64_t samples_held(const bottle_hdr &stored, std::int64_t size, std::int64_t count) {
-    if (!zulu::format::valid_type(stored.type) || stored.doff <= zulu::format::kHeaderSize) return count;
-    const std::int64_t held = size > stored.doff ? (size - stored.doff) / zulu::format::width_of(stored.type) : 0;
-    return std::clamp<std::int64_t>(held, 0, count);
 }
 
 ViewedBottle::~ViewedBottle() {

@@ -16,6 +16,13 @@
 
 namespace zulu::archive {
 
+// The identity of a file, to tell whether two names, or a name and a
+// descriptor, lead to one file.
+struct FileId {
+    dev_t dev;
+    ino_t ino;
+};
+
 // A bottle opened only to be looked at: read-only, so that nothing is ever
 // written back (a header whose stored count is wrong stays as it was), with
 // windows read straight into the caller's buffer.  Nothing is printed: a
@@ -38,8 +45,7 @@ public:
     const std::string &library_line() const { return library_line_; }
     // A Failure with problem() and library_line() when the open failed.
     void require() const;
-    // The samples whose bytes the file holds: the library's count, less
-    // any that a data offset past 40 puts beyond the end of the file.
+    // The samples the file holds (format::samples_held).
     std::int64_t count() const;
     // A Failure when the file holds samples past the largest bottle file
     // (2 GiB), which no job reaches: a job that would silently leave them
@@ -51,9 +57,11 @@ public:
     // jobs that turn times into samples.
     Grid grid() const;
     Grid grid_for_times() const;
-    // The 40 header bytes as the file holds them, and the file's size.
+    // The 40 header bytes as the file holds them, the file's size, and
+    // which file it is.
     const bottle_hdr &stored_header() const { return stored_; }
     std::int64_t file_size() const { return size_; }
+    const FileId &id() const { return id_; }
     // A Failure naming the file when a read of it has failed.
     void check_reads() const;
 
@@ -66,7 +74,12 @@ private:
     int open_errno_ = 0;
     bottle_hdr stored_{};
     std::int64_t size_ = 0;
+    FileId id_{};
 };
+
+// Whether the file at `name` is a regular file with the header of a
+// bottle; never waits (a FIFO is none) and prints nothing.
+bool looks_like_bottle(const std::string &name);
 
 // A new bottle, written under `path` with windows written straight to the
 // file and nothing printed; finish() puts the header and every sample on
@@ -113,13 +126,6 @@ private:
     std::string what_;
     std::vector<char> buffer_;
     std::size_t used_ = 0;
-};
-
-// The identity of a file, to tell whether two names, or a name and a
-// descriptor, lead to one file.
-struct FileId {
-    dev_t dev;
-    ino_t ino;
 };
 
 // A file the command reads, by the name used in messages.
@@ -236,10 +242,6 @@ void need_standard_stream(int fd);
 // the file holds N samples; a bottle reaches only the first M (2 GiB)"),
 // or empty.  One rule for the command and the Python package.
 std::string unreachable_problem(const std::string &name, const bottle_hdr &stored, std::int64_t size);
-
-// Samples whose bytes a file of `size` bytes holds from the header's data
-// offset on, at most `count`.
-std::int64_t samples_held(const bottle_hdr &stored, std::int64_t size, std::int64_t count);
 
 // The rules of a target that a job writes data to: a regular file (or a
 // new name), replaced only with `force`.

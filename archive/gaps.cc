@@ -1,26 +1,25 @@
 #include "gaps.h"
 
 #include "samples.h"
-#include "timetext.h"
 
 namespace zulu::archive {
 namespace {
 
 template <class T>
-void find_gaps_of(const ViewedBottle &bottle, std::int64_t least,
+void find_gaps_of(SeriesReader &reader, std::int64_t least,
                   const std::function<void(std::int64_t, std::int64_t)> &gap) {
-    const T unusable = unusable_as<T>(bot_usym(bottle.get()));
-    const std::int64_t count = bottle.count();
+    const T unusable = unusable_as<T>(reader.series().unusable());
+    const std::int64_t count = reader.series().count();
     std::int64_t start = -1;  // of the run in hand, or -1
-    read_samples<T>(bottle, 0, count, [&](std::int64_t index, const T *values, std::size_t n) {
+    read_samples<T>(reader, 0, count, [&](std::int64_t index, const T *values, std::size_t n) {
         for (std::size_t k = 0; k < n;) {
             if (start < 0) {
-                while (k + kChunk <= n && count_equal(values + k, unusable) == 0) k += kChunk;
-                while (k < n && values[k] != unusable) ++k;
+                while (k + kChunk <= n && count_missing(values + k, unusable) == 0) k += kChunk;
+                while (k < n && !format::missing(values[k], unusable)) ++k;
                 if (k < n) start = index + static_cast<std::int64_t>(k);
             } else {
-                while (k + kChunk <= n && count_equal(values + k, unusable) == static_cast<int>(kChunk)) k += kChunk;
-                while (k < n && values[k] == unusable) ++k;
+                while (k + kChunk <= n && count_missing(values + k, unusable) == static_cast<int>(kChunk)) k += kChunk;
+                while (k < n && format::missing(values[k], unusable)) ++k;
                 if (k < n) {
                     const std::int64_t end = index + static_cast<std::int64_t>(k);
                     if (end - start >= least) gap(start, end);
@@ -34,14 +33,12 @@ void find_gaps_of(const ViewedBottle &bottle, std::int64_t least,
 
 }  // namespace
 
-void find_gaps(const ViewedBottle &bottle, std::int64_t least,
-               const std::function<void(std::int64_t, std::int64_t)> &gap) {
-    bottle.require_reachable();
-    with_sample_type(bot_type(bottle.get()), [&](auto tag) { find_gaps_of<decltype(tag)>(bottle, least, gap); });
+void find_gaps(SeriesReader &reader, std::int64_t least, const std::function<void(std::int64_t, std::int64_t)> &gap) {
+    with_sample_type(reader.series().type(), [&](auto tag) { find_gaps_of<decltype(tag)>(reader, least, gap); });
 }
 
 GapFields gap_fields(const Grid &grid, std::int64_t first, std::int64_t end) {
-    return {timetext::iso_time(grid.time(first)), timetext::iso_time(grid.time(end - 1)), end - first};
+    return {sample_time_text(grid, first), sample_time_text(grid, end - 1), end - first};
 }
 
 std::string gap_row(const std::string &file, const Grid &grid, std::int64_t first, std::int64_t end) {

@@ -1,20 +1,21 @@
-// Gap runs: the runs of unusable samples in bottles, as rows of CSV.
+// Gap runs: the runs of missing samples in bottles, as rows of CSV.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
 
-#include "files.h"
+#include "series.h"
 
 namespace zulu::archive {
 
 // The header line of the rows.
 inline constexpr char kGapsHeader[] = "file,start,end,samples\n";
 
-// Calls gap(first, end) for each run [first, end) of unusable samples of at
-// least `least` samples, in order.  Only stored samples make gaps.
-void find_gaps(const ViewedBottle &bottle, std::int64_t least,
+// Calls gap(first, end) for each run [first, end) of missing samples
+// (format::missing) of at least `least` samples, in order.  Only samples
+// of the series make gaps: nothing before its first or after its last.
+void find_gaps(SeriesReader &reader, std::int64_t least,
                const std::function<void(std::int64_t first, std::int64_t end)> &gap);
 
 // The fields of the row of one run: the times (ISO 8601 with

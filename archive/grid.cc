@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "format.h"
+#include "timetext.h"
 
 namespace zulu::archive {
 namespace {
@@ -18,7 +19,190 @@ constexpr std::int64_t kFarIndex = std::int64_t{1} << 62;
 // their neighbours' well enough to name one.
 constexpr double kHighestRate = 1e9;
 
+// Fractions of a unit are held over at most 10^9, so that every product
+// of the clock's arithmetic fits 64 bits.
+constexpr int kMostPlaces = 9;
+
+constexpr std::int64_t power_of_ten(int n) {
+    std::int64_t p = 1;
+    while (n-- > 0) p *= 10;
+    return p;
+}
+
+std::int64_t floor_div(std::int64_t a, std::int64_t b) {
+    const std::int64_t q = a / b;
+    return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
+}
+
+// m * 10^n, or nothing where it does not fit int64.
+std::optional<std::int64_t> scaled(std::int64_t m, int n) {
+    for (; n > 0; --n)
+        if (__builtin_mul_overflow(m, 10, &m)) return std::nullopt;
+    return m;
+}
+
+// The decimal m * 10^-places as whole units and a fraction over a power of
+// ten of at most kMostPlaces places (finer places rounded to them).
+struct Split {
+    std::int64_t whole, numerator, denominator;
+    bool rounded;
+};
+Split split(std::int64_t m, int places) {
+    if (places <= kMostPlaces) {
+        const std::int64_t den = power_of_ten(places), whole = floor_div(m, den);
+        return {whole, m - whole * den, den, false};
+    }
+    // Dropping the places beyond kMostPlaces, rounded to the nearest, moves
+    // the value by at most half of 10^-kMostPlaces.
+    const std::int64_t den = power_of_ten(kMostPlaces);
+    const int dropped = places - kMostPlaces;
+    std::int64_t kept = 0;
+    if (dropped < 19) {
+        const std::int64_t unit = power_of_ten(dropped), q = floor_div(m, unit);
+        kept = q + (2 * (m - q * unit) >= unit ? 1 : 0);
+    }
+    const std::int64_t whole = floor_div(kept, den);
+    return {whole, kept - whole * den, den, true};
+}
+
+template <class F>
+Decimal decimal_of(F x) {
+    char text[48];
+    const char *end = std::to_chars(text, text + sizeof text, x, std::chars_format::scientific).ptr;
+    const char *p = text;
+    const bool negative = *p == '-';
+    if (negative) ++p;
+    std::int64_t m = 0;
+    int after_point = 0;
+    bool after = false;
+    for (; p < end && *p != 'e'; ++p) {
+        if (*p == '.') {
+            after = true;
+            continue;
+        }
+        m = m * 10 + (*p - '0');
+        after_point += after ? 1 : 0;
+    }
+    int exponent = 0;
+    if (p + 1 < end) std::from_chars(p + 1 + (p[1] == '+' ? 1 : 0), end, exponent);
+    return {negative ? -m : m, exponent - after_point};
+}
+
+// The last k in [-kFarIndex, kFarIndex] for which holds(k), where holds is
+// true up to some k and false after it, searched from a guess near the
+// answer: outward in doubling steps, then by halves.
+template <class Holds>
+std::int64_t last_where(Holds holds, std::int64_t guess) {
+    std::int64_t lo = guess, hi = guess;  // holds(lo), !holds(hi), once found
+    std::int64_t step = 1;
+    if (holds(guess)) {
+        for (hi = guess + 1; hi < kFarIndex && holds(hi); step *= 2) lo = hi, hi = std::min(kFarIndex, hi + step);
+        if (hi >= kFarIndex && holds(hi)) return kFarIndex;
+    } else {
+        for (lo = guess - 1; lo > -kFarIndex && !holds(lo); step *= 2) hi = lo, lo = std::max(-kFarIndex, lo - step);
+        if (lo <= -kFarIndex && !holds(lo)) return -kFarIndex;
+    }
+    while (hi - lo > 1) {
+        const std::int64_t mid = lo + (hi - lo) / 2;
+        (holds(mid) ? lo : hi) = mid;
+    }
+    return lo;
+}
+
 }  // namespace
+
+Decimal shortest_decimal(double d) { return decimal_of(d); }
+Decimal shortest_decimal(float f) { return decimal_of(f); }
+
+UnitClock::UnitClock(Decimal begin, std::int64_t rate, Decimal step, int digits) {
+    // The begin time in units: whole_ + frac_ / frac_den_.
+    const int shift = begin.exponent + digits;
+    if (shift >= 0) {
+        const auto whole = scaled(begin.mantissa, shift);
+        if (!whole) return;
+        whole_ = *whole;
+    } else {
+        const Split b = split(begin.mantissa, -shift);
+        whole_ = b.whole, frac_ = b.numerator, frac_den_ = b.denominator;
+        rounded_ = b.rounded;
+    }
+    // The step in units: step_whole_ + step_rem_ / q_den_.
+    if (rate > 0) {
+        const std::int64_t per_second = power_of_ten(digits);
+        step_whole_ = per_second / rate, step_rem_ = per_second % rate, q_den_ = rate;
+    } else if (const int s = step.exponent + digits; s >= 0) {
+        const auto whole = scaled(step.mantissa, s);
+        huge_step_ = !whole;
+        step_whole_ = whole.value_or(0);
+    } else {
+        const Split q = split(step.mantissa, -s);
+        step_whole_ = q.whole, step_rem_ = q.numerator, q_den_ = q.denominator;
+        rounded_ = rounded_ || q.rounded;
+    }
+    // The fraction of sample i is frac_ / frac_den_ + rem / q_den_, rem in
+    // [0, q_den_); rounding adds 1 from where it reaches 1/2, 2 from 3/2:
+    // from rem * 2 frac_den_ >= k L - 2 frac_ q_den_, L = frac_den_ q_den_
+    // (at most 10^18, so 3L fits).
+    const std::int64_t L = frac_den_ * q_den_, twice_frac = 2 * frac_ * q_den_;
+    for (int k = 0; k < 2; ++k) {
+        const std::int64_t need = (2 * k + 1) * L - twice_frac;
+        round_at_[k] = need <= 0 ? 0 : (need + 2 * frac_den_ - 1) / (2 * frac_den_);
+    }
+    valid_ = true;
+}
+
+UnitClock::Parts UnitClock::parts(std::int64_t i) const {
+    // i * step_rem_ / q_den_ without overflow: i = a q_den_ + b.
+    const std::int64_t a = floor_div(i, q_den_), b = i - a * q_den_;
+    const std::int64_t br = b * step_rem_;  // below 10^18
+    const std::int64_t carry = a * step_rem_ + br / q_den_, rem = br % q_den_;
+    std::int64_t whole = 0;
+    const bool ok = !__builtin_mul_overflow(i, step_whole_, &whole) && !__builtin_add_overflow(whole, whole_, &whole) &&
+                    !__builtin_add_overflow(whole, carry, &whole);
+    return {ok, whole, rem};
+}
+
+std::optional<std::int64_t> UnitClock::at(std::int64_t i) const {
+    if (!valid_ || (huge_step_ && i != 0)) return std::nullopt;
+    const Parts p = parts(i);
+    std::int64_t stamp = 0;
+    if (!p.ok || __builtin_add_overflow(p.whole, rounding(p.rem), &stamp)) return std::nullopt;
+    return stamp;
+}
+
+bool UnitClock::fill(std::int64_t first, std::int64_t n, std::int64_t *out) const {
+    if (n <= 0) return true;
+    // Stamps run monotonically, so the ends bound them all; they stay clear
+    // of the int64 limits by the rounding's 2.
+    constexpr std::int64_t kMost = INT64_MAX - 2;
+    for (const std::int64_t i : {first, first + n - 1}) {
+        const auto s = at(i);
+        if (!s || *s > kMost || *s < -kMost) return false;
+    }
+    const Parts p = parts(first);
+    if (step_rem_ == 0) {
+        const std::int64_t base = p.whole + rounding(p.rem);
+        for (std::int64_t k = 0; k < n; ++k) out[k] = base + k * step_whole_;
+        return true;
+    }
+    std::int64_t whole = p.whole, rem = p.rem;
+    for (std::int64_t k = 0; k < n; ++k) {
+        out[k] = whole + rounding(rem);
+        whole += step_whole_;
+        rem += step_rem_;
+        if (rem >= q_den_) {
+            rem -= q_den_;
+            ++whole;
+        }
+    }
+    return true;
+}
+
+long double UnitClock::approximate(std::int64_t i) const {
+    const Parts p = parts(i);
+    return static_cast<long double>(p.whole) + static_cast<long double>(frac_) / static_cast<long double>(frac_den_) +
+           static_cast<long double>(p.rem) / static_cast<long double>(q_den_);
+}
 
 std::int64_t whole_rate(float stored) {
     if (!(stored > 0) || !std::isfinite(stored)) return 0;
@@ -30,7 +214,8 @@ std::int64_t whole_rate(float stored) {
 
 double nominal_interval(float stored) {
     if (stored == 0) return 1;
-    if (!std::isfinite(stored) || stored < 0) return stored;
+    if (!std::isfinite(stored)) return stored;
+    if (stored < 0) return -nominal_interval(-stored);  // a backward grid steps as far
     if (const std::int64_t rate = whole_rate(stored)) return 1.0 / static_cast<double>(rate);
     // The shortest decimal that reads back as the float, read as a double.
     char text[32];
@@ -42,7 +227,12 @@ double nominal_interval(float stored) {
 
 Grid::Grid(double beg, float stored_interval, std::int64_t count)
     : beg_(beg), stored_(stored_interval), step_(nominal_interval(stored_interval)),
-      rate_(whole_rate(stored_interval)), count_(count < 0 ? 0 : count) {}
+      rate_(whole_rate(stored_interval)), count_(count < 0 ? 0 : count) {
+    if (!usable()) return;
+    begin_decimal_ = shortest_decimal(beg_);
+    step_decimal_ = shortest_decimal(stored_);
+    seconds_ = clock(kSecondDigits);
+}
 
 Grid Grid::of(const bottle_hdr *b) { return Grid(b->beg, b->ivl, b->nsam); }
 
@@ -57,8 +247,66 @@ std::string Grid::problem() const {
 }
 
 double Grid::time(std::int64_t i) const {
-    const auto n = static_cast<double>(i);
+    if (seconds_.valid() && seconds_.at(i)) return static_cast<double>(seconds_.approximate(i));
+    const auto n = static_cast<double>(i);  // beyond the clock's range: as near as doubles go
     return rate_ != 0 ? beg_ + n / static_cast<double>(rate_) : beg_ + n * step_;
+}
+
+UnitClock Grid::clock(int digits) const {
+    if (!usable() || digits < 0 || digits > kNanoDigits) return {};
+    return UnitClock(begin_decimal_, rate_, step_decimal_, digits);
+}
+
+std::optional<std::int64_t> Grid::stamp(std::int64_t i, int digits) const { return clock(digits).at(i); }
+
+bool Grid::stamps(std::int64_t first, std::int64_t n, int digits, std::int64_t *out) const {
+    return clock(digits).fill(first, n, out);
+}
+
+std::optional<std::int64_t> Grid::last_stamp_at_or_before(std::int64_t t, int digits) const {
+    const UnitClock c = clock(digits);
+    if (!forward() || !c.at(0)) return std::nullopt;
+    // From the nearest index by doubles, stepped to the exact answer.
+    double per_second = 1;
+    for (int d = 0; d < digits; ++d) per_second *= 10;
+    const double q = std::floor(steps_to(static_cast<double>(t) / per_second));
+    auto i = static_cast<std::int64_t>(std::clamp(q, -kFar, kFar));
+    const auto at_or_before = [&](std::int64_t k) {
+        const auto s = c.at(k);
+        return s ? *s <= t : k < 0;  // past the stamps' range: before them, or after
+    };
+    return last_where(at_or_before, i);
+}
+
+std::optional<std::int64_t> Grid::first_stamp_at_or_after(std::int64_t t, int digits) const {
+    if (t == INT64_MIN) return -kFarIndex;
+    const auto before = last_stamp_at_or_before(t - 1, digits);
+    if (!before) return std::nullopt;
+    return *before + 1;
+}
+
+bool Grid::continues(const Grid &other, std::int64_t offset) const {
+    if (!usable() || !other.usable() || stored_ != other.stored_) return false;
+    // other's begin - this begin = offset steps, in integers: both begin
+    // times over 10^e, e the smaller exponent.
+    const Decimal a = begin_decimal_, b = other.begin_decimal_;
+    const int e = std::min(a.exponent, b.exponent);
+    const auto ma = scaled(a.mantissa, a.exponent - e), mb = scaled(b.mantissa, b.exponent - e);
+    std::int64_t diff = 0;  // (b - a) * 10^-e
+    if (!ma || !mb || __builtin_sub_overflow(*mb, *ma, &diff)) return false;
+    if (rate_ != 0) {
+        // diff * 10^e == offset / rate, as diff * rate * 10^e == offset.
+        std::int64_t lhs = 0;
+        if (__builtin_mul_overflow(diff, rate_, &lhs)) return false;
+        const auto l = scaled(lhs, std::max(e, 0)), r = scaled(offset, std::max(-e, 0));
+        return l && r && *l == *r;
+    }
+    // diff * 10^e == offset * step.mantissa * 10^step.exponent.
+    std::int64_t rhs = 0;
+    if (__builtin_mul_overflow(offset, step_decimal_.mantissa, &rhs)) return false;
+    const int f = std::min(e, step_decimal_.exponent);
+    const auto l = scaled(diff, e - f), r = scaled(rhs, step_decimal_.exponent - f);
+    return l && r && *l == *r;
 }
 
 double Grid::tolerance() const { return usable() ? std::fmin(kLabelTolerance, std::fabs(step_) / 4) : 0; }
@@ -126,13 +374,7 @@ std::pair<std::int64_t, std::int64_t> Grid::select(std::optional<double> from, s
     return {first, std::max(first, end)};
 }
 
-Grid Grid::mirrored() const {
-    Grid m = *this;
-    m.beg_ = -beg_;
-    m.stored_ = -stored_;
-    m.step_ = -step_;
-    return m;
-}
+Grid Grid::mirrored() const { return Grid(-beg_, -stored_, count_); }
 
 std::optional<std::int64_t> Grid::offset_of(const Grid &other) const {
     constexpr double kWhole = 0x1p52;  // whole numbers of steps are exact below it
@@ -147,6 +389,11 @@ std::optional<std::int64_t> Grid::offset_of(const Grid &other) const {
 double Grid::misalignment(const Grid &other) const {
     const double q = steps_to(other.beg_);
     return std::fabs(q - std::nearbyint(q));
+}
+
+std::string sample_time_text(const Grid &grid, std::int64_t i) {
+    if (const auto ms = grid.stamp(i, kMilliDigits)) return timetext::iso_time_ms(*ms);
+    return timetext::iso_time(grid.time(i));
 }
 
 }  // namespace zulu::archive

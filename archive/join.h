@@ -1,22 +1,15 @@
 // Joining: one bottle from several of the same type, interval and
 // unusable value on one time grid, in time order, with the gaps between
-// them padded with the unusable value.  Where inputs overlap, an unusable
-// sample gives way to a usable one; two usable samples must agree unless
-// the overlap rule says which input wins.
+// them padded with the unusable value: the series they make, written out.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "files.h"
+#include "series.h"
 
 namespace zulu::archive {
-
-enum class Overlap {
-    kRefuse,  // usable samples that differ are an error
-    kFirst,   // the input named first wins
-    kLast,    // the input named last wins
-};
 
 struct JoinRequest {
     Overlap overlap = Overlap::kRefuse;
@@ -24,7 +17,8 @@ struct JoinRequest {
 };
 
 // Writes the samples of `srcs` to the new bottle `dst`, which begins with
-// the earliest sample.  Inputs are opened a few at a time, as their
+// the earliest sample; an OverlapConflict where usable samples of
+// overlapping inputs differ and the request says none wins.  Inputs are opened a few at a time, as their
 // samples are needed, however many there are.
 void join(const std::string &dst, const std::vector<std::string> &srcs, const JoinRequest &request);
 

@@ -20,6 +20,7 @@
 #include "core.h"
 #include "files.h"
 #include "format.h"
+#include "series.h"
 
 namespace zulu::archive {
 
@@ -55,29 +56,6 @@ enum class ValueText {
 template <class T>
 ValueText read_value(std::string_view field, T unusable, T &out);
 
-// --- Times of samples ----------------------------------------------------
-
-// Sample i of a bottle lies at beg + i * step, where step is the interval,
-// or 1 when the interval is 0, as the library maps times to samples.
-struct Timeline {
-    double beg = 0;
-    double step = 1;
-    std::int64_t count = 0;
-
-    double time(std::int64_t i) const { return beg + static_cast<double>(i) * step; }
-    bool finite() const;
-
-    // The samples [first, end) whose times t satisfy from <= t < to (a
-    // missing bound does not limit); times run backward when step < 0.
-    std::pair<std::int64_t, std::int64_t> select(std::optional<double> from, std::optional<double> to) const;
-};
-Timeline timeline_of(bottle_hdr *h);
-
-// How far apart two times can be and still be the same time as doubles
-// round them: a few units in the last place of the larger one.  For short
-// intervals far from 1970 this is more than a millionth of an interval.
-double time_resolution(double a, double b);
-
 // A fraction of an interval as short text for messages ("0.25").
 std::string interval_fraction_text(double fraction);
 
@@ -100,16 +78,22 @@ int count_equal(const T *v, T x) {
     return n;
 }
 
-// Calls fn(index, samples, n) for the samples [first, end) of the viewed
-// bottle (0 <= first <= end <= its count), a block at a time, in order; a
-// Failure naming the file when a read fails.
+// How many of the kChunk values at v are missing (format::missing).
+template <class T>
+int count_missing(const T *v, T unusable) {
+    int n = 0;
+    for (std::size_t j = 0; j < kChunk; ++j) n += zulu::format::missing(v[j], unusable);
+    return n;
+}
+
+// Calls fn(index, samples, n) for the samples [first, end) of a series,
+// of type T, a block at a time, in order.
 template <class T, class Fn>
-void read_samples(const ViewedBottle &bottle, std::int64_t first, std::int64_t end, Fn &&fn) {
+void read_samples(SeriesReader &reader, std::int64_t first, std::int64_t end, Fn &&fn) {
     std::vector<T> buffer(static_cast<std::size_t>(kBlock));
     for (std::int64_t i = first; i < end;) {
         const std::int64_t n = std::min(end - i, kBlock);
-        zulu::core::read_at(bottle.get(), i, n, buffer.data());
-        bottle.check_reads();
+        reader.read(i, n, buffer.data());
         fn(i, buffer.data(), static_cast<std::size_t>(n));
         i += n;
     }

@@ -68,7 +68,7 @@ public:
 
     void finish(Stats &stats) const {
         stats.usable = usable_;
-        stats.unusable = unusable_count_;
+        stats.unusable = unusable_count_ + nan_;
         stats.nan = nan_;
         if (usable_ == 0) return;
         stats.mean = static_cast<double>(sum_ / static_cast<long double>(usable_) / kScale);
@@ -97,12 +97,12 @@ private:
 };
 
 template <class T>
-Stats stats_of_type(const ViewedBottle &bottle) {
+Stats stats_of_type(SeriesReader &reader) {
     Stats stats;
-    stats.type = bot_type(bottle.get());
-    stats.count = bottle.count();
-    Accumulator<T> sums(unusable_as<T>(bot_usym(bottle.get())));
-    read_samples<T>(bottle, 0, stats.count, [&](std::int64_t, const T *values, std::size_t n) { sums.add_block(values, n); });
+    stats.type = reader.series().type();
+    stats.count = reader.series().count();
+    Accumulator<T> sums(unusable_as<T>(reader.series().unusable()));
+    read_samples<T>(reader, 0, stats.count, [&](std::int64_t, const T *values, std::size_t n) { sums.add_block(values, n); });
     sums.finish(stats);
     return stats;
 }
@@ -114,8 +114,8 @@ std::string sample_text(int type, const std::optional<double> &v) {
 
 }  // namespace
 
-Stats stats_of(const ViewedBottle &bottle) {
-    return with_sample_type(bot_type(bottle.get()), [&](auto tag) { return stats_of_type<decltype(tag)>(bottle); });
+Stats stats_of(SeriesReader &reader) {
+    return with_sample_type(reader.series().type(), [&](auto tag) { return stats_of_type<decltype(tag)>(reader); });
 }
 
 std::string Stats::min_text() const { return sample_text(type, min); }

@@ -1,20 +1,21 @@
-// Statistics of a bottle's samples: how many are usable, unusable and not
-// a number, and the least, greatest and mean of the usable ones.
+// Statistics of a series' samples: how many are usable and missing (and of
+// those how many are NaN), and the least, greatest and mean of the usable
+// ones.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
-#include "files.h"
+#include "series.h"
 
 namespace zulu::archive {
 
 struct Stats {
-    std::int64_t count = 0;     // stored samples
-    std::int64_t usable = 0;    // neither the unusable value nor NaN
-    std::int64_t unusable = 0;  // the unusable value
-    std::int64_t nan = 0;       // NaN (floating types only), kept out of min, max and mean
+    std::int64_t count = 0;     // samples of the series
+    std::int64_t usable = 0;    // not missing
+    std::int64_t unusable = 0;  // missing: the unusable value or NaN (format::missing)
+    std::int64_t nan = 0;       // of those, how many are NaN (floating types only)
     // Of the usable samples; nothing when there is none.  The least and
     // greatest are exact (every sample type fits a double).
     std::optional<double> min, max, mean;
@@ -27,8 +28,7 @@ struct Stats {
     std::string mean_text() const;
 };
 
-// Of the samples the bottle reaches (jobs that must not leave samples out
-// call require_reachable first).
-Stats stats_of(const ViewedBottle &bottle);
+// Of every sample of the series the reader reads.
+Stats stats_of(SeriesReader &reader);
 
 }  // namespace zulu::archive

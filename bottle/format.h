@@ -64,6 +64,24 @@ constexpr std::int32_t count_from_size(int type, std::int64_t doff, std::int64_t
     return static_cast<std::int32_t>(n < most ? n : most);
 }
 
+// The samples a file of `size` bytes holds: the whole samples from the data
+// offset `doff` to its end, never past the largest file.  Every job and the
+// Python package count so; bopen keeps the count above, from byte 40, for
+// the programs that link it.
+constexpr std::int64_t samples_held(int type, std::int64_t doff, std::int64_t size) {
+    const std::int64_t n = doff >= 0 && size > doff ? (size - doff) / width_of(type) : 0;
+    const std::int64_t most = addressable_samples(type, doff);
+    return n < most ? n : most;
+}
+
+// Whether a stored sample is missing: the unusable value, or NaN in a
+// float or double bottle.  One rule for every job, masked reads and xarray;
+// the C interface hands samples over as stored.
+template <class T>
+constexpr bool missing(T v, T unusable) {
+    return v == unusable || v != v;  // v != v: NaN
+}
+
 // The nearest float to d, as the header holds an interval and as a sample
 // is read as a float.  Beyond the largest float (after rounding) the
 // nearest is an infinity, which the plain conversion does not promise.

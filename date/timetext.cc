@@ -327,11 +327,23 @@ char *IsoTimeWriter::write(char *out, double t) {
         return write_epoch_time(out, t);
     }
     const Milliseconds ms = split_milliseconds(t);
-    if (ms.second != second_) set_second(ms.second);
+    return write_parts(out, ms.second, ms.milli);
+}
+
+char *IsoTimeWriter::write_milliseconds(char *out, std::int64_t ms) {
+    if (!(std::fabs(static_cast<double>(ms)) < kIsoTimeLimit * 1000)) {
+        *out++ = '@';
+        return write_epoch_time(out, static_cast<double>(ms) / 1000);
+    }
+    return write_parts(out, calendar::floor_div(ms, 1000), static_cast<int>(calendar::floor_mod(ms, 1000)));
+}
+
+char *IsoTimeWriter::write_parts(char *out, std::int64_t second, int milli) {
+    if (second != second_) set_second(second);
     std::memcpy(out, prefix_, sizeof prefix_);  // all of it, for speed; the caller has room
     out += prefix_len_;
-    *out++ = static_cast<char>('0' + ms.milli / 100);
-    out = two_digits(out, ms.milli % 100);
+    *out++ = static_cast<char>('0' + milli / 100);
+    out = two_digits(out, milli % 100);
     *out++ = 'Z';
     return out;
 }
@@ -377,6 +389,12 @@ std::string iso_time(double t) {
     char text[kMaxTimeChars];
     IsoTimeWriter writer;
     return std::string(text, writer.write(text, t));
+}
+
+std::string iso_time_ms(std::int64_t ms) {
+    char text[kMaxTimeChars];
+    IsoTimeWriter writer;
+    return std::string(text, writer.write_milliseconds(text, ms));
 }
 
 }  // namespace zulu::timetext

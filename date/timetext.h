@@ -55,8 +55,11 @@ public:
     // Writes at most kMaxTimeChars characters at out, and may change the
     // characters after them up to out + kMaxTimeChars; returns the end.
     char *write(char *out, double t);
+    // The same for a time in whole milliseconds since 1970.
+    char *write_milliseconds(char *out, std::int64_t ms);
 
 private:
+    char *write_parts(char *out, std::int64_t second, int milli);
     void set_second(std::int64_t second);
 
     std::int64_t day_ = INT64_MIN;     // day whose date_ is held
@@ -72,5 +75,6 @@ private:
 char *write_epoch_time(char *out, double t);
 
 std::string iso_time(double t);
+std::string iso_time_ms(std::int64_t ms);
 
 }  // namespace zulu::timetext

@@ -107,10 +107,9 @@ public:
             opened = core::open(path.c_str(), options);
         }
         if (!opened.bottle) raise_open_failure(path, opened);
-        // As the command counts: samples that a data offset past 40 puts
-        // beyond the end of the file are not there.
+        // The samples the file holds from its data offset, as every job counts.
         opened.bottle->nsam = static_cast<std::int32_t>(
-            archive::samples_held(opened.header, opened.status.st_size, opened.bottle->nsam));
+            format::samples_held(opened.bottle->type, opened.bottle->doff, opened.status.st_size));
         auto h = std::unique_ptr<Handle>(new Handle(opened.bottle, path));
         h->unreachable_ = archive::unreachable_problem(path, opened.header, opened.status.st_size);
         return h;
@@ -162,6 +161,7 @@ public:
     double begin() const { return beg_; }
     double interval() const { return ivl_; }
     int type() const { return type_; }
+    std::int32_t usym() const { return usym_; }
     std::int64_t count() const {
         return shared([](bottle_hdr *b) { return static_cast<std::int64_t>(b->nsam); });
     }
@@ -191,9 +191,8 @@ public:
             return ::fstat(fd, &st) == 0 ? 0 : errno;
         });
         if (err != 0) raise_os_error(err, path_);
-        const std::int64_t count = format::valid_type(h.type) && h.doff >= 0
-                                       ? archive::samples_held(h, st.st_size, format::count_from_size(h.type, h.doff, st.st_size))
-                                       : 0;
+        const std::int64_t count =
+            format::valid_type(h.type) && h.doff >= 0 ? format::samples_held(h.type, h.doff, st.st_size) : 0;
         return py::make_tuple(h.magic, h.spare0, h.doff, h.beg, h.ivl, h.nsam, h.type, h.usym, h.spare1, h.spare2, count);
     }
 
@@ -207,7 +206,7 @@ public:
     }
 
     // Fills `out` (float64) with the samples from index first, NaN where
-    // unusable, a block at a time.
+    // missing, a block at a time.
     void floats_into(const py::array_t<double, py::array::c_style> &out, std::int64_t first) const {
         checked_index(first);
         const py::buffer_info info = out.request(true);
@@ -223,7 +222,7 @@ public:
                     const std::int64_t k = std::min(n - done, kBlock);
                     if (const int e = core::read_shared(b, first + done, k, block.data())) return e;
                     for (std::int64_t i = 0; i < k; ++i)
-                        into[done + i] = block[i] == unusable ? NAN : static_cast<double>(block[i]);
+                        into[done + i] = format::missing(block[i], unusable) ? NAN : static_cast<double>(block[i]);
                 }
                 return 0;
             });
@@ -264,40 +263,6 @@ public:
         });
         if (err != 0) raise_os_error(err, path_);
         return refused;
-    }
-
-    // Fills `out` (int64) with the times of the samples from index first in
-    // units of 1 / per_second s, on the bottle's grid: the whole seconds and
-    // the fraction apart, so that nothing overflows on the way.
-    void times_into(const py::array_t<std::int64_t, py::array::c_style> &out, std::int64_t first, std::int64_t per_second) const {
-        checked_index(first);
-        if (per_second < 1 || per_second > 1'000'000'000) throw py::value_error("no such unit of time");
-        const archive::Grid grid(beg_, ivl_, 0);
-        if (!grid.forward()) throw py::value_error(path_ + ": " + grid.problem() + ", so its samples have no times");
-        const py::buffer_info info = out.request(true);
-        auto *into = static_cast<std::int64_t *>(info.ptr);
-        const std::int64_t n = info.size;
-        if (n == 0) return;
-        const auto units = static_cast<double>(per_second);
-        constexpr double kMost = 0x1p63 * 0.99;  // clear of the int64 range and of NaT
-        for (const double t : {grid.time(first), grid.time(first + n - 1)})
-            if (!(std::fabs(t) * units < kMost))
-                throw py::value_error("the sample times reach past what datetime64 holds in that unit");
-        // Grid::time, inlined: a call per sample would cost more than the rest.
-        const auto rate = static_cast<double>(archive::whole_rate(ivl_));
-        const double step = grid.step();
-        py::gil_scoped_release unlocked;
-        for (std::int64_t k = 0; k < n; ++k) {
-            const auto i = static_cast<double>(first + k);
-            const double t = rate != 0 ? beg_ + i / rate : beg_ + i * step;
-            auto s = static_cast<std::int64_t>(t);
-            if (static_cast<double>(s) > t) --s;  // the whole seconds at or before t
-            const double f = t - static_cast<double>(s);
-            const double r = f * units;  // 0 <= r <= units
-            auto u = static_cast<std::int64_t>(r);
-            if (r - static_cast<double>(u) >= 0.5) ++u;  // to the nearest unit, halves upward
-            into[k] = s * per_second + u;
-        }
     }
 
     void flush() {
@@ -634,13 +599,13 @@ PYBIND11_MODULE(_zulukit, m) {
         .def_property_readonly("count", &Handle::count)
         .def_property_readonly("type", &Handle::type)
         .def_property_readonly("unusable", &Handle::unusable)
+        .def_property_readonly("usym", [](const Handle &h) { return h.usym(); })
         .def_property_readonly("file", &Handle::file)
         .def_property_readonly("unreachable", &Handle::unreachable)
         .def("header", &Handle::header)
         .def("read_into", &Handle::read_into)
         .def("floats_into", &Handle::floats_into)
         .def("write_from", &Handle::write_from, py::arg("samples"), py::arg("first"), py::arg("checked"))
-        .def("times_into", &Handle::times_into)
         .def("flush", &Handle::flush)
         .def("close", &Handle::close)
         .def("show", &Handle::show);

@@ -37,7 +37,7 @@ _HOMES = {
     **dict.fromkeys(["Bottle", "BottleError", "Grid", "Header", "open", "create", "atod", "dtoa", "dtov", "vtod"],
                     "._core"),
     **dict.fromkeys(["cut", "cat", "gaps", "stats", "export"], ".operations"),
-    "open_archive": ".archive_view",
+    "open_archive": ".xarray_backend",
 }
 __all__ = list(_HOMES)
 

@@ -47,8 +47,8 @@ _UNIT_SECONDS = {"W": _Fraction(604800), "D": _Fraction(86400), "h": _Fraction(3
                  "s": _Fraction(1), "ms": _Fraction(1, 10**3), "us": _Fraction(1, 10**6),
                  "ns": _Fraction(1, 10**9), "ps": _Fraction(1, 10**12), "fs": _Fraction(1, 10**15),
                  "as": _Fraction(1, 10**18)}
-# The units times() gives, by units per second.
-_TIME_UNITS = {"s": 1, "ms": 10**3, "us": 10**6, "ns": 10**9}
+# The units times() gives, by their decimal places of a second.
+_TIME_UNITS = {"s": 0, "ms": 3, "us": 6, "ns": 9}
 _EPOCH_ORDINAL = _datetime.date(1970, 1, 1).toordinal()
 
 
@@ -120,6 +120,25 @@ def _seconds(t):
     if abs(seconds) >= _zulukit.TIME_LIMIT:
         raise ValueError(f"{t!r} is out of range: times lie within {_zulukit.TIME_LIMIT:g} s of 1970")
     return float(seconds)
+
+
+def _nanoseconds(t):
+    """Nanoseconds since 1970 GMT (an int) of a time, rounded once (halves
+    upward): a float, or a text read as one, stands for the decimal it was
+    written as (1435017600.123 is .123 s, not the double's .12299990654 s),
+    as the grid takes a bottle's begin time; other times are exact."""
+    if isinstance(t, str):
+        t = _zulukit.parse_time(t)
+    if isinstance(t, (float, _np.floating)):
+        if not _math.isfinite(t):
+            raise ValueError(f"{t!r} is not a finite number of seconds")
+        seconds = _Fraction(repr(float(t)))
+    else:
+        seconds = _exact_seconds(t)
+    ns = _math.floor(seconds * 10**9 + _Fraction(1, 2))
+    if not -(2**63) < ns < 2**63:
+        raise ValueError(f"{t!r} is out of the range of datetime64[ns]")
+    return ns
 
 
 # The fields of a bottle's header as the file holds them, and the samples
@@ -246,8 +265,8 @@ class Bottle:
         t defaults to the first sample, count to the rest of the bottle.
         Slots where no sample is stored (before the first, past the last)
         hold the unusable value; with masked=True the result is a
-        numpy.ma.MaskedArray with every slot holding the unusable value
-        masked.  The array has the bottle's dtype.  With copy=False it is a
+        numpy.ma.MaskedArray with every missing sample masked (the unusable
+        value, or NaN in a float or double bottle).  The array has the bottle's dtype.  With copy=False it is a
         read-only view of the file (numpy.memmap), for a window of stored
         samples."""
         first, count = self._window(t, count)
@@ -258,7 +277,7 @@ class Bottle:
             return view[first:first + count]
         out = self._read_at(first, count)
         if masked:
-            return _np.ma.MaskedArray(out, mask=out == self._unusable)
+            return _np.ma.MaskedArray(out, mask=_zulukit.missing(out, self._h.usym))
         return out
 
     def memmap(self):
@@ -287,13 +306,17 @@ class Bottle:
 
     def times(self, t=None, count=None, unit="us"):
         """The times of the samples read(t, count) returns, on the grid, as
-        numpy.datetime64 in unit ("s", "ms", "us" or "ns"), each rounded to
-        the nearest unit."""
+        numpy.datetime64 in unit ("s", "ms", "us" or "ns"): each sample's
+        exact nominal time rounded once to the unit, the same stamps that
+        every zulukit path gives (a 100 Hz bottle's are exactly 10 ms apart)."""
         if unit not in _TIME_UNITS:
             raise ValueError(f"unit must be one of {', '.join(_TIME_UNITS)}, not {unit!r}")
         first, count = self._window(t, count)
+        grid = self.grid
+        if not grid.forward:
+            raise ValueError(f"{self._path}: {grid.problem}, so its samples have no times")
         out = _np.empty(count, dtype=_np.int64)
-        self._h.times_into(out, first, _TIME_UNITS[unit])
+        grid.stamps_into(out, first, _TIME_UNITS[unit])
         return out.view(f"datetime64[{unit}]")
 
     def write(self, t, values):

@@ -87,4 +87,60 @@ TEST(Grid, ConsecutiveDaysShareOneGrid) {
     }
 }
 
+// Stamps are the exact nominal times rounded once: the begin time as the
+// decimal the double was written from, then whole intervals.
+TEST(Grid, StampsAreExactNominalTimes) {
+    constexpr std::int64_t kBegin = 1435017600123;  // ms; no double holds 1435017600.123 exactly
+    const double beg = 1435017600.123;
+    struct Case {
+        double meant;           // interval in seconds
+        std::int64_t num, den;  // the same in ns, num / den exactly
+    } cases[] = {{0.01, 10'000'000, 1}, {1.0 / 3, 1'000'000'000, 3}, {60, 60'000'000'000, 1}, {0.001, 1'000'000, 1},
+                 {0.3, 300'000'000, 1}};
+    for (const Case &c : cases) {
+        const Grid g(beg, zulu::format::narrow_to_float(c.meant), 1000);
+        const auto round = [](std::int64_t num, std::int64_t den) { return (2 * num + den) / (2 * den); };
+        std::int64_t filled[1000];
+        ASSERT_TRUE(g.stamps(0, 1000, zulu::archive::kNanoDigits, filled));
+        for (std::int64_t i = 0; i < 1000; i += 7) {
+            const std::int64_t ns = kBegin * 1'000'000 + round(i * c.num, c.den);
+            ASSERT_EQ(g.stamp(i, zulu::archive::kNanoDigits), ns) << c.meant << " " << i;
+            ASSERT_EQ(filled[i], ns);
+            EXPECT_EQ(g.stamp(i, zulu::archive::kMilliDigits), kBegin + round(i * c.num, c.den * 1'000'000));
+            EXPECT_EQ(g.stamp(i, zulu::archive::kSecondDigits), round(kBegin * 1'000'000 + i * c.num / c.den, 1'000'000'000))
+                << c.meant << " " << i;
+        }
+    }
+}
+
+TEST(Grid, StampsRoundHalvesUpwardOnTheDecimal) {
+    // As doubles, 1435017600.0005 lies below the half millisecond and -0.0005
+    // above it; the decimals lie on it and round up.
+    EXPECT_EQ(Grid(1435017600.0005, 1, 1).stamp(0, zulu::archive::kMilliDigits), 1435017600001);
+    EXPECT_EQ(Grid(-0.0005, 1, 1).stamp(0, zulu::archive::kMilliDigits), 0);
+    EXPECT_EQ(Grid(0.25, 0.5F, 3).stamp(2, zulu::archive::kSecondDigits), 1);  // 1.25 s
+    EXPECT_EQ(Grid(0, 1.0F / 3, 3).stamp(-1, zulu::archive::kNanoDigits), -333'333'333);
+    // Beyond int64 there is no stamp, and an unusable grid has none.
+    EXPECT_FALSE(Grid(1e300, 1, 1).stamp(0, zulu::archive::kSecondDigits));
+    EXPECT_FALSE(Grid(0, 3e38F, 2).stamp(1, zulu::archive::kNanoDigits));
+    EXPECT_FALSE(Grid(0, 0, 2).stamp(0, zulu::archive::kNanoDigits));
+    std::int64_t out[2];
+    EXPECT_FALSE(Grid(9.3e9, 1, 2).stamps(0, 2, zulu::archive::kNanoDigits, out));
+}
+
+// A grid continues another exactly where its begin time is a whole number of
+// nominal intervals later, with no tolerance.
+TEST(Grid, ContinuesOnlyExactly) {
+    const double day = 1435017600;
+    for (const double meant : {0.01, 1.0 / 3, 0.3, 60.0}) {
+        const float stored = zulu::format::narrow_to_float(meant);
+        const auto per_day = static_cast<std::int64_t>(std::llround(86400 / meant));
+        const Grid first(day, stored, per_day);
+        EXPECT_TRUE(first.continues(Grid(day + 86400, stored, 1), per_day)) << meant;
+        EXPECT_FALSE(first.continues(Grid(day + 86400, stored, 1), per_day + 1)) << meant;
+        EXPECT_FALSE(first.continues(Grid(day + 86400.0001, stored, 1), per_day)) << meant;
+    }
+    EXPECT_FALSE(Grid(day, 0.01F, 1).continues(Grid(day + 1, 0.02F, 1), 100));
+}
+
 }  // namespace

@@ -32,14 +32,17 @@ TEST(CommandSamples, AFailedReadIsAFailureNamingTheFile) {
     testsupport::TempDir dir;
     const std::string path = dir.file("b.bot");
     write_counting(path, 1000);
-    const zulu::archive::ViewedBottle bottle(path);
-    ASSERT_TRUE(bottle);
+    const zulu::archive::Series series = zulu::archive::Series::of_bottle(path);
+    zulu::archive::SeriesReader reader(series);
+    std::int32_t first = -1;
+    reader.read(0, 1, &first);  // the file is open from here on
+    ASSERT_EQ(first, 0);
     std::vector<std::int32_t> seen;
     const auto collect = [&](std::int64_t, const std::int32_t *v, std::size_t n) { seen.insert(seen.end(), v, v + n); };
     {
         FaultInjector f(Kind::kEIO, 1);  // the positioned read of the block
         try {
-            zulu::archive::read_samples<std::int32_t>(bottle, 0, 1000, collect);
+            zulu::archive::read_samples<std::int32_t>(reader, 0, 1000, collect);
             FAIL() << "no failure";
         } catch (const Failure &e) {
             EXPECT_EQ(std::string(e.what()), "cannot read " + path + ": Input/output error");

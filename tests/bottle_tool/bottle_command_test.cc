@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -256,7 +257,17 @@ TEST(BottleDump, HandWrittenHeadersThatDisagreeWithTheirFiles) {
         {"count", header(2, 0, 1, 5) + float_samples({0, 1, 2, 3, 4, 5, 6}), {"--epoch"},
          counting_text(0, 7), counting_text(0, 7),
          {" Thu Jan 01 00:00:00 GMT 1970 001 -> Thu Jan 01 00:00:06 GMT 1970 001  sec: 1  float: 7",
-          "  samples:   7", "  warning: the header says 5 samples; the file size gives 7"}},
+          "  samples:   7", "  warning: the header says 5 samples; the file holds 7"}},
+        // Samples are counted from the data offset, by every job alike.
+        {"offset", header(2, 0, 1, 2, 80) + std::string(40, '\xff') + float_samples({4, 5}), {"--epoch"}, {"0", "1"},
+         {"4", "5"}, {"  samples:   2", "  warning: the header puts sample 0 at byte 80, not 40; programs that link the "
+                                       "bottle library count 12 samples, from byte 40"}},
+        {"nan", header(3, 0, 1, 2) + [] {
+             std::string b;
+             put(b, std::bit_cast<std::uint64_t>(std::numeric_limits<double>::quiet_NaN()), 8);
+             put(b, std::bit_cast<std::uint64_t>(2.0), 8);
+             return b;
+         }(), {"--epoch"}, {"0", "1"}, {"", "2"}, {"  samples:   2"}},
         {"trailing", header(3, 0, 1, 2) + std::string(16, '\0') + "abc", {"--epoch"}, {"0", "1"}, {"0", "0"},
          {"  samples:   2", "  file size: 59 bytes", "  warning: 3 bytes after the last whole sample are part of no sample"}},
         {"before1970", header(2, -86400.5, 0.25, 3) + float_samples({1, 999999, 3}), {"--missing", "NA"},
@@ -265,7 +276,7 @@ TEST(BottleDump, HandWrittenHeadersThatDisagreeWithTheirFiles) {
         {"interval0", header(1, 100, 0, 3) + long_samples({7, 8, 9}), {"--epoch"}, {"100", "101", "102"},
          {"7", "8", "9"}, {"  interval:  0 s (sample times advance by 1 s)"}},
         {"empty", header(0, 0, 60, 9), {}, {}, {}, {"  samples:   0", "  end:       (no samples)",
-                                                   "  warning: the header says 9 samples; the file size gives 0"}},
+                                                   "  warning: the header says 9 samples; the file holds 0"}},
         {"backward", header(2, 100, -10, 5) + float_samples({0, 1, 2, 3, 4}), {"--epoch", "--from", "@75", "--to", "@95"},
          {"90", "80"}, {"1", "2"}, {"  warning: the interval is negative: sample times run backward"}},
     };

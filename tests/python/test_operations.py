@@ -133,12 +133,16 @@ def test_exported_times_decode_to_the_nominal_grid(interval, tmp_path):
     src = write_bottle(tmp_path / "s.bot", MIDNIGHT + 0.5, interval, np.arange(n) % 1000)
     zulukit.export(src, tmp_path / "s.nc", units="K")
     with xarray.open_dataset(tmp_path / "s.nc", engine="netcdf4") as ds:
-        got = ds["time"].values.astype("datetime64[us]").astype(np.int64)
+        got = ds["time"].values.astype("datetime64[ns]").astype(np.int64)
         assert ds["value"].attrs["units"] == "K"
+    # The samples' own stamps: where no coarser unit holds them exactly (1/3
+    # s), nanoseconds.
+    assert np.array_equal(got, zulukit.open(src).times(unit="ns").astype(np.int64))
     i = np.arange(n, dtype=np.int64)
+    begin = int((MIDNIGHT + 0.5) * 10**6) * 1000
     if interval < 1:
         rate = round(1 / interval)
-        want = (MIDNIGHT + 0.5) * 10**6 + (i * 10**6 + rate // 2) // rate  # i / rate to the nearest microsecond
+        want = begin + (2 * i * 10**9 + rate) // (2 * rate)  # i / rate to the nearest nanosecond
     else:
-        want = (MIDNIGHT + 0.5) * 10**6 + i * round(interval * 10**6)
+        want = begin + i * round(interval * 10**9)
     assert np.array_equal(got, want.astype(np.int64))

@@ -46,7 +46,11 @@ Overlap read_overlap(const Args &args) {
 int run_cat(const Args &args, const Context &) {
     const std::vector<std::string> &files = args.operands(2, SIZE_MAX);
     const Overlap overlap = read_overlap(args);
-    zulu::archive::join(files[0], {files.begin() + 1, files.end()}, {overlap, {.force = args.has(kForce)}});
+    try {
+        zulu::archive::join(files[0], {files.begin() + 1, files.end()}, {overlap, {.force = args.has(kForce)}});
+    } catch (const OverlapConflict &conflict) {
+        throw Failure(std::string(conflict.what()) + "; --overlap first or --overlap last says which input wins");
+    }
     return 0;
 }
 

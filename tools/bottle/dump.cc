@@ -24,7 +24,7 @@ constexpr Option kCount{.name = "count", .value = "N", .help = "write at most N 
 constexpr Option kEpoch{.name = "epoch", .help = "write times as seconds since 1970-01-01 00:00:00 GMT"};
 constexpr Option kMissing{.name = "missing",
                           .value = "TEXT",
-                          .help = "write TEXT for an unusable sample",
+                          .help = "write TEXT for a missing sample (the unusable value, or NaN)",
                           .fallback = "an empty field"};
 constexpr const Option *kOptions[] = {&kStartAt, &kStopBefore, &kCount, &kEpoch, &kMissing};
 
@@ -53,22 +53,29 @@ DumpOptions read_options(const Args &args) {
     return o;
 }
 
-// Writes the lines of samples [first, end) with values of type T.
+// Writes the lines of samples [first, end) with values of type T.  The
+// times are the samples' stamps in milliseconds (their nearest doubles
+// with --epoch).
 template <class T>
-void write_lines(const ViewedBottle &bottle, std::int64_t first, std::int64_t end, const DumpOptions &o,
+void write_lines(SeriesReader &reader, std::int64_t first, std::int64_t end, const DumpOptions &o,
                  OutputBuffer &out) {
-    bottle_hdr *h = bottle.get();
-    const T unusable = unusable_as<T>(bot_usym(h));
-    const Grid line = bottle.grid();
+    const T unusable = unusable_as<T>(reader.series().unusable());
+    const Grid &line = reader.series().grid();
+    const UnitClock clock = line.clock(kMilliDigits);
     const std::size_t longest = kMaxTimeChars + std::max(kMaxValueChars, o.missing.size()) + 2;
     IsoTimeWriter iso;
-    read_samples<T>(bottle, first, end, [&](std::int64_t index, const T *values, std::size_t n) {
+    std::vector<std::int64_t> stamps(static_cast<std::size_t>(kBlock));
+    read_samples<T>(reader, first, end, [&](std::int64_t index, const T *values, std::size_t n) {
+        const bool stamped = !o.epoch && clock.fill(index, static_cast<std::int64_t>(n), stamps.data());
         for (std::size_t k = 0; k < n; ++k) {
             char *p = out.reserve(longest);
-            const double t = line.time(index + static_cast<std::int64_t>(k));
-            p = o.epoch ? write_epoch_time(p, t) : iso.write(p, t);
+            const std::int64_t i = index + static_cast<std::int64_t>(k);
+            if (stamped)
+                p = iso.write_milliseconds(p, stamps[k]);
+            else
+                p = o.epoch ? write_epoch_time(p, line.time(i)) : iso.write(p, line.time(i));
             *p++ = ',';
-            if (values[k] == unusable) {
+            if (zulu::format::missing(values[k], unusable)) {
                 p = std::copy(o.missing.begin(), o.missing.end(), p);
             } else {
                 p = write_value(p, values[k]);
@@ -84,16 +91,15 @@ int run_dump(const Args &args, const Context &context) {
     const DumpOptions o = read_options(args);
     if (const auto in = input_file(file), out = input_file(context.data_fd, "standard output"); in && out)
         refuse_input({*in}, out->id, out->name);
-    const ViewedBottle bottle(file);
-    bottle.require();
-    bottle_hdr *h = bottle.get();
-    const Grid grid = o.from || o.to ? bottle.grid_for_times() : bottle.grid();
+    const Series series = Series::of_bottle(file);
+    const Grid &grid = o.from || o.to ? series.grid_for_times() : series.grid();
     const auto selected = grid.select(o.from, o.to, false);
     const std::int64_t first = selected.first;
     const std::int64_t end = o.count ? first + std::min(*o.count, selected.second - first) : selected.second;
+    SeriesReader reader(series);
     OutputBuffer out(context.data_fd, "standard output");
     out.append("time,value\n");
-    with_sample_type(bot_type(h), [&](auto tag) { write_lines<decltype(tag)>(bottle, first, end, o, out); });
+    with_sample_type(series.type(), [&](auto tag) { write_lines<decltype(tag)>(reader, first, end, o, out); });
     out.flush();
     return 0;
 }

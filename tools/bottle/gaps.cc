@@ -1,4 +1,4 @@
-// bottle gaps: every run of unusable samples in bottles, as CSV.
+// bottle gaps: every run of missing samples in bottles, as CSV.
 
 #include <string>
 #include <vector>
@@ -13,10 +13,11 @@ namespace {
 const char kSynopsis[] =
     "usage: bottle gaps FILE... [--min N]\n"
     "Writes on standard output, as CSV with the header line\n"
-    "\"file,start,end,samples\", every run of unusable samples in each bottle FILE:\n"
-    "the times (GMT, ISO 8601 with milliseconds, as dump writes them) of its first\n"
-    "and its last sample, and how many samples it holds.  Only stored samples make\n"
-    "gaps: the times before the first sample and after the last one are not gaps.\n";
+    "\"file,start,end,samples\", every run of missing samples (the unusable value,\n"
+    "or NaN in a float or double bottle) in each bottle FILE: the times (GMT, ISO\n"
+    "8601 with milliseconds, as dump writes them) of its first and its last sample,\n"
+    "and how many samples it holds.  Only stored samples make gaps: the times before\n"
+    "the first sample and after the last one are not gaps.\n";
 
 constexpr Option kMin{.name = "min", .value = "N", .help = "leave out runs of fewer than N samples", .fallback = "1",
                       .bounds = {1, INT64_MAX}};
@@ -35,8 +36,9 @@ bool write_gaps(const std::string &name, std::int64_t least, OutputBuffer &out) 
         if (!bottle.problem().empty()) report("gaps", bottle.problem());
         return false;
     }
-    const Grid grid = bottle.grid();
-    find_gaps(bottle, least, [&](std::int64_t first, std::int64_t end) { out.append(gap_row(name, grid, first, end)); });
+    const Series series = Series::of_bottle(name);
+    SeriesReader reader(series);
+    find_gaps(reader, least, [&](std::int64_t first, std::int64_t end) { out.append(gap_row(name, series.grid(), first, end)); });
     return true;
 }
 

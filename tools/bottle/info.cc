@@ -30,14 +30,15 @@ const char kSynopsis[] =
     "files are still described, and the exit status is 1.\n";
 
 constexpr Option kStats{.name = "stats",
-                        .help = "add the counts of usable and unusable samples, and the least, the greatest and "
-                                "the mean of the usable ones"};
+                        .help = "add the counts of usable and missing samples (missing: the unusable value, or "
+                                "NaN in a float or double bottle), and the least, the greatest and the mean of the "
+                                "usable ones"};
 constexpr Option kCsv{.name = "csv",
                       .help = "write instead one CSV line per FILE after the header line "
-                              "file,type,begin,end,interval,count,unusable,min,max,mean,nan (unusable and nan are "
-                              "the counts of unusable and NaN samples; they and min, max and mean are empty without "
-                              "--stats, and NaN samples are left out of min, max and mean); a FILE that cannot be "
-                              "read gets a line with its name alone and a message on standard error"};
+                              "file,type,begin,end,interval,count,unusable,min,max,mean,nan (unusable is the count "
+                              "of missing samples, nan how many of them are NaN; they and min, max and mean are "
+                              "empty without --stats); a FILE that cannot be read gets a line with its name alone "
+                              "and a message on standard error"};
 constexpr const Option *kOptions[] = {&kStats, &kCsv};
 
 const char kNotes[] = "";
@@ -45,28 +46,34 @@ const char kNotes[] = "";
 
 constexpr std::int64_t kHeaderSize = zulu::format::kHeaderSize;
 
+Stats stats_of_file(const std::string &name) {
+    const Series series = Series::of_bottle(name);
+    SeriesReader reader(series);
+    return stats_of(reader);
+}
+
 void print_warning(const std::string &text) { std::printf("  warning: %s\n", text.c_str()); }
 
-// What the file's size and stored header say that the library's view
-// leaves out.
+// What the file's size and stored header say beside the count of samples
+// the file holds.
 void print_warnings(const ViewedBottle &bottle) {
-    bottle_hdr *h = bottle.get();
-    const std::int64_t size = bottle.file_size();
-    const std::int64_t width = zulu::format::width_of(bot_type(h));
-    const std::int64_t from_size = size >= kHeaderSize ? (size - kHeaderSize) / width : 0;
-    const std::int64_t partial = size >= kHeaderSize ? (size - kHeaderSize) % width : 0;
     const bottle_hdr &stored = bottle.stored_header();
-    if (stored.nsam != from_size)
-        print_warning("the header says " + std::to_string(stored.nsam) + " samples; the file size gives " +
-                      std::to_string(from_size));
-    if (stored.doff != kHeaderSize)
-        print_warning("the header puts sample 0 at byte " + std::to_string(stored.doff) +
-                      ", not 40; the sample count from the file size assumes 40");
-    if (partial != 0)
-        print_warning(std::to_string(partial) + " bytes after the last whole sample are part of no sample");
-    if (from_size > bot_nsam(h))
-        print_warning("the library reaches only the first " + std::to_string(bot_nsam(h)) +
-                      " samples of a file this large");
+    const std::int64_t size = bottle.file_size(), held = bottle.count();
+    const std::int64_t width = zulu::format::width_of(stored.type);
+    const std::int64_t data = size > stored.doff ? size - stored.doff : 0;
+    if (stored.nsam != held)
+        print_warning("the header says " + std::to_string(stored.nsam) + " samples; the file holds " + std::to_string(held));
+    if (stored.doff != kHeaderSize) {
+        const std::int64_t from_40 = zulu::format::count_from_size(stored.type, stored.doff, size);
+        print_warning("the header puts sample 0 at byte " + std::to_string(stored.doff) + ", not 40" +
+                      (from_40 != held ? "; programs that link the bottle library count " + std::to_string(from_40) +
+                                             " samples, from byte 40"
+                                       : ""));
+    }
+    if (data % width != 0)
+        print_warning(std::to_string(data % width) + " bytes after the last whole sample are part of no sample");
+    if (data / width > held)
+        print_warning("a bottle reaches only the first " + std::to_string(held) + " samples of a file this large");
     if (const Grid grid = bottle.grid(); !grid.usable())
         print_warning(grid.problem() + "; jobs that turn times into samples refuse the file");
     else if (!grid.forward())
@@ -77,7 +84,7 @@ void print_stats(const Stats &stats) {
     const auto or_none = [](const std::string &text) { return text.empty() ? "(no usable samples)" : text.c_str(); };
     std::printf("  counts:    %lld usable, %lld unusable", static_cast<long long>(stats.usable),
                 static_cast<long long>(stats.unusable));
-    if (stats.nan > 0) std::printf(", %lld NaN (left out of min, max and mean)", static_cast<long long>(stats.nan));
+    if (stats.nan > 0) std::printf(" (%lld of them NaN)", static_cast<long long>(stats.nan));
     std::printf("\n  min:       %s\n", or_none(stats.min_text()));
     std::printf("  max:       %s\n", or_none(stats.max_text()));
     std::printf("  mean:      %s\n", or_none(stats.mean_text()));
@@ -98,14 +105,14 @@ bool describe(const std::string &name, bool with_stats) {
     const zulu::format::SampleType &type = zulu::format::kTypes[static_cast<std::size_t>(bot_type(h))];
     const Grid line = bottle.grid();
     std::printf("  type:      %s (%d bytes per sample)\n", type.name, type.width);
-    std::printf("  samples:   %d\n", bot_nsam(h));
+    std::printf("  samples:   %lld\n", static_cast<long long>(bottle.count()));
     std::printf("  interval:  %s s%s\n", value_text(bot_ivl(h)).c_str(),
                 bot_ivl(h) == 0 ? " (sample times advance by 1 s)" : "");
-    std::printf("  begin:     %s\n", iso_time(line.begin()).c_str());
-    std::printf("  end:       %s\n", line.count() > 0 ? iso_time(line.end_time()).c_str() : "(no samples)");
+    std::printf("  begin:     %s\n", sample_time_text(line, 0).c_str());
+    std::printf("  end:       %s\n", line.count() > 0 ? sample_time_text(line, line.count() - 1).c_str() : "(no samples)");
     std::printf("  unusable:  %d\n", bot_usym(h));
     std::printf("  file size: %lld bytes\n", static_cast<long long>(size));
-    if (with_stats) print_stats(stats_of(bottle));
+    if (with_stats) print_stats(stats_of_file(name));
     print_warnings(bottle);
     return true;
 }
@@ -125,10 +132,10 @@ std::string csv_line(const std::string &name, bool with_stats, bool &readable) {
     bottle_hdr *h = bottle.get();
     const Grid line = bottle.grid();
     std::string text = csv_field(name) + "," + zulu::format::kTypes[static_cast<std::size_t>(bot_type(h))].name + "," +
-                       iso_time(line.begin()) + "," + (line.count() > 0 ? iso_time(line.end_time()) : "") + "," +
+                       sample_time_text(line, 0) + "," + (line.count() > 0 ? sample_time_text(line, line.count() - 1) : "") + "," +
                        value_text(bot_ivl(h)) + "," + std::to_string(line.count()) + ",";
     if (with_stats) {
-        const Stats stats = stats_of(bottle);
+        const Stats stats = stats_of_file(name);
         text += std::to_string(stats.unusable) + "," + stats.min_text() + "," + stats.max_text() + "," +
                 stats.mean_text() + "," + std::to_string(stats.nan);
     } else {

@@ -117,15 +117,13 @@ private:
 };
 
 template <class T>
-std::vector<PlotPoint> decimate(const ViewedBottle &bottle, std::int64_t first, std::int64_t end,
-                                std::int64_t columns) {
-    bottle_hdr *h = bottle.get();
-    const T unusable = unusable_as<T>(bot_usym(h));
-    Decimator d(bottle.grid(), first, end, columns);
-    read_samples<T>(bottle, first, end, [&](std::int64_t index, const T *values, std::size_t n) {
+std::vector<PlotPoint> decimate(SeriesReader &reader, std::int64_t first, std::int64_t end, std::int64_t columns) {
+    const T unusable = unusable_as<T>(reader.series().unusable());
+    Decimator d(reader.series().grid(), first, end, columns);
+    read_samples<T>(reader, first, end, [&](std::int64_t index, const T *values, std::size_t n) {
         for (std::size_t k = 0; k < n; ++k) {
-            const auto v = static_cast<double>(values[k]);
-            d.add(index + static_cast<std::int64_t>(k), values[k] != unusable && std::isfinite(v), v);
+            const auto v = static_cast<double>(values[k]);  // infinities cannot be drawn either
+            d.add(index + static_cast<std::int64_t>(k), !zulu::format::missing(values[k], unusable) && std::isfinite(v), v);
         }
     });
     return d.finish();
@@ -159,13 +157,12 @@ struct Plotted {
 };
 
 Plotted decimate_file(const std::string &file, const TimeRange &range, std::int64_t columns) {
-    const ViewedBottle bottle(file);
-    bottle.require();
-    bottle_hdr *h = bottle.get();
-    Plotted p{file, range.from || range.to ? bottle.grid_for_times() : bottle.grid(), 0, 0, {}};
+    const zulu::archive::Series series = zulu::archive::Series::of_bottle(file);
+    Plotted p{file, range.from || range.to ? series.grid_for_times() : series.grid(), 0, 0, {}};
     std::tie(p.first, p.end) = p.line.select(range.from, range.to, false);
+    SeriesReader reader(series);
     if (p.first < p.end)
-        p.points = with_sample_type(bot_type(h), [&](auto tag) { return decimate<decltype(tag)>(bottle, p.first, p.end, columns); });
+        p.points = with_sample_type(series.type(), [&](auto tag) { return decimate<decltype(tag)>(reader, p.first, p.end, columns); });
     return p;
 }
 

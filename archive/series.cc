@@ -1,0 +1,330 @@
+#include "series.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <numeric>
+
+#include "core.h"
+#include "format.h"
+#include "samples.h"
+
+namespace zulu::archive {
+namespace {
+
+std::string type_name(int type) { return format::kTypes[static_cast<std::size_t>(type)].name; }
+
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool same_bits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+Piece piece_of(const ViewedBottle &b) { return {b.name(), b.id(), b.stored_header(), b.count(), 0}; }
+
+// A Failure unless `p` can be joined to `ref`: one type, interval and
+// unusable value.
+void check_joinable(const Piece &p, const Piece &ref) {
+    const bottle_hdr &h = p.header, &r = ref.header;
+    const std::string versus = " (" + ref.name + " has ";
+    if (h.type != r.type)
+        throw Failure(p.name + " holds samples of type " + type_name(h.type) + versus + type_name(r.type) + ")");
+    if (!same_bits(h.ivl, r.ivl))
+        throw Failure(p.name + " has the interval " + value_text(h.ivl) + " s" + versus + value_text(r.ivl) + " s)");
+    if (h.usym != r.usym)
+        throw Failure(p.name + " has the unusable value " + std::to_string(h.usym) + versus + std::to_string(r.usym) + ")");
+}
+
+Grid grid_of(const Piece &p) { return Grid(p.header.beg, p.header.ivl, p.count); }
+
+// Where a name now leads to another file than the one planned, or to one
+// whose header places its samples otherwise.
+bool replaced(const Piece &p, const ViewedBottle &b) {
+    const bottle_hdr &h = b.stored_header(), &was = p.header;
+    return b.id().dev != p.id.dev || b.id().ino != p.id.ino || h.doff != was.doff || h.type != was.type ||
+           h.usym != was.usym || !same_bits(h.beg, was.beg) || !same_bits(h.ivl, was.ivl);
+}
+
+// Merges n samples from `in` into `out`: a missing sample gives way to a
+// usable one, equal ones (bit for bit) agree, and of two usable ones that
+// differ the rule picks; returns the position of the first such pair that
+// it picks none of, or n.
+template <class T>
+std::size_t merge(T *out, const T *in, std::size_t n, T unusable, Overlap rule) {
+    std::size_t conflict = n;
+    for (std::size_t k = 0; k < n; ++k) {
+        const T a = out[k], b = in[k];
+        if (format::missing(b, unusable) || std::memcmp(&a, &b, sizeof a) == 0) continue;
+        if (format::missing(a, unusable) || rule == Overlap::kLast)
+            out[k] = b;
+        else if (rule == Overlap::kRefuse && conflict == n)
+            conflict = k;
+    }
+    return conflict;
+}
+
+// Samples per block of the conversions to values.
+constexpr std::int64_t kValueBlock = std::int64_t{1} << 14;
+// Wanted samples at most this many bytes apart are read together, in runs
+// of at most kLongestRun samples.
+constexpr std::int64_t kGapBytes = std::int64_t{1} << 14;
+constexpr std::int64_t kLongestRun = std::int64_t{1} << 20;
+
+}  // namespace
+
+// --- Planning -------------------------------------------------------------
+
+Series Series::of_bottle(const std::string &name) {
+    const ViewedBottle b(name);
+    b.require_reachable();
+    Series s;
+    s.pieces_.push_back(piece_of(b));
+    s.finish();
+    return s;
+}
+
+Series Series::joined(const std::vector<std::string> &names, Overlap overlap) {
+    if (names.empty()) throw Failure("no bottles to join", kUsage);
+    Series s;
+    s.overlap_ = overlap;
+    s.pieces_.reserve(names.size());
+    for (const std::string &name : names) {
+        const ViewedBottle b(name);
+        b.require_reachable();
+        Piece p = piece_of(b);
+        const Grid grid = b.grid_for_times();
+        if (s.pieces_.empty()) {
+            if (!grid.forward()) throw Failure(name + ": the interval is negative; bottles are joined only in time order");
+            s.pieces_.push_back(std::move(p));
+            continue;
+        }
+        const Piece &ref = s.pieces_.front();
+        check_joinable(p, ref);
+        const Grid ref_grid = grid_of(ref);
+        if (!(std::fabs(ref_grid.steps_to(grid.begin())) < 0x1p52))
+            throw Failure(name + " begins too far from " + ref.name + " to share a series with it");
+        const auto offset = ref_grid.offset_of(grid);
+        if (!offset)
+            throw Failure(name + " does not begin on the grid of " + ref.name + ": its begin time is " +
+                          interval_fraction_text(ref_grid.misalignment(grid)) + " of an interval off");
+        p.offset = *offset;
+        s.pieces_.push_back(std::move(p));
+    }
+    // Index 0 is the earliest sample, or the earliest begin without samples.
+    const bool any = std::any_of(s.pieces_.begin(), s.pieces_.end(), [](const Piece &p) { return p.count > 0; });
+    std::int64_t base = INT64_MAX;
+    for (const Piece &p : s.pieces_)
+        if (p.count > 0 || !any) base = std::min(base, p.offset);
+    for (Piece &p : s.pieces_) p.offset -= base;
+    s.finish();
+    return s;
+}
+
+Series Series::from_pieces(std::vector<Piece> pieces, Overlap overlap) {
+    if (pieces.empty()) throw Failure("a series needs at least one bottle");
+    for (const Piece &p : pieces) {
+        if (!format::valid_type(p.header.type) || p.header.doff < 0 || p.count < 0 || p.offset < 0 ||
+            p.count > format::addressable_samples(p.header.type, p.header.doff) || p.offset > (std::int64_t{1} << 62))
+            throw Failure(p.name + ": not a piece of a series");
+        check_joinable(p, pieces.front());
+    }
+    Series s;
+    s.pieces_ = std::move(pieces);
+    s.overlap_ = overlap;
+    s.finish();
+    return s;
+}
+
+void Series::finish() {
+    const bottle_hdr &h = pieces_.front().header;
+    type_ = h.type;
+    usym_ = h.usym;
+    std::int64_t count = 0;
+    for (const Piece &p : pieces_)
+        if (p.count > 0) count = std::max(count, p.offset + p.count);
+    first_ = 0;
+    for (std::size_t k = pieces_.size(); k-- > 0;) {
+        const Piece &p = pieces_[k];
+        const Piece &f = pieces_[first_];
+        // The piece at index 0 that holds samples, else one at index 0.
+        if (p.offset == 0 && (p.count > 0 || !(f.offset == 0 && f.count > 0))) first_ = k;
+    }
+    grid_ = Grid(pieces_[first_].header.beg, pieces_[first_].header.ivl, count);
+    std::vector<std::pair<std::int64_t, std::int64_t>> spans;
+    for (const Piece &p : pieces_)
+        if (p.count > 0) spans.emplace_back(p.offset, p.offset + p.count);
+    std::sort(spans.begin(), spans.end());
+    overlapping_ = false;
+    for (std::size_t k = 1; k < spans.size(); ++k) overlapping_ = overlapping_ || spans[k].first < spans[k - 1].second;
+}
+
+const Grid &Series::grid_for_times() const {
+    if (!grid_.usable()) throw Failure(first_piece().name + ": " + grid_.problem() + ", so no sample has a time");
+    return grid_;
+}
+
+// --- Reading --------------------------------------------------------------
+
+struct SeriesReader::OpenFile {
+    std::size_t piece;
+    std::unique_ptr<ViewedBottle> bottle;
+    std::uint64_t used;
+};
+
+SeriesReader::SeriesReader(const Series &series, std::size_t open_files)
+    : series_(series), most_open_(std::max<std::size_t>(open_files, 1)) {}
+
+SeriesReader::~SeriesReader() = default;
+
+bottle_hdr *SeriesReader::file(std::size_t k) {
+    for (OpenFile &f : open_)
+        if (f.piece == k) {
+            f.used = ++clock_;
+            return f.bottle->get();
+        }
+    if (open_.size() >= most_open_) {
+        const auto oldest = std::min_element(open_.begin(), open_.end(),
+                                             [](const OpenFile &a, const OpenFile &b) { return a.used < b.used; });
+        open_.erase(oldest);
+    }
+    const Piece &p = series_.pieces()[k];
+    auto b = std::make_unique<ViewedBottle>(p.name);
+    b->require();
+    if (replaced(p, *b)) throw Failure(p.name + ": the file was replaced since it was opened", kFailed, "", ESTALE);
+    // Only the samples planned are read; those the file no longer holds
+    // read as missing.
+    b->get()->nsam = static_cast<std::int32_t>(std::min(b->count(), p.count));
+    open_.push_back({k, std::move(b), ++clock_});
+    return open_.back().bottle->get();
+}
+
+void SeriesReader::read_piece(std::size_t k, std::int64_t lo, std::int64_t hi, unsigned char *out) {
+    const Piece &p = series_.pieces()[k];
+    bottle_hdr *b = file(k);
+    if (const int err = core::read_shared(b, lo - p.offset, hi - lo, out))
+        throw Failure("cannot read " + p.name + ": " + std::strerror(err), kFailed, "", err);
+}
+
+void SeriesReader::read(std::int64_t first, std::int64_t count, void *out) {
+    if (count <= 0) return;
+    auto *bytes = static_cast<unsigned char *>(out);
+    const std::int64_t end = first + count, width = format::width_of(series_.type());
+    const auto &pieces = series_.pieces();
+    // The pieces that reach the window.
+    std::size_t reaching = 0, only = 0;
+    bool whole = false;
+    for (std::size_t k = 0; k < pieces.size(); ++k) {
+        const Piece &p = pieces[k];
+        if (p.count == 0 || p.offset >= end || p.offset + p.count <= first) continue;
+        ++reaching;
+        only = k;
+        whole = p.offset <= first && p.offset + p.count >= end;
+    }
+    if (reaching == 1 && whole) {
+        read_piece(only, first, end, bytes);
+        return;
+    }
+    const format::Slot u = format::unusable_slot(series_.type(), series_.unusable());
+    for (std::int64_t i = 0; i < count; ++i) std::memcpy(bytes + i * width, u.bytes.data(), static_cast<std::size_t>(width));
+    written_.clear();
+    std::int64_t conflict = INT64_MAX;
+    std::string conflicting;
+    for (std::size_t k = 0; k < pieces.size() && reaching > 0; ++k) {
+        const Piece &p = pieces[k];
+        const std::int64_t lo = std::max(first, p.offset), hi = std::min(end, p.offset + p.count);
+        if (p.count == 0 || lo >= hi) continue;
+        unsigned char *at = bytes + (lo - first) * width;
+        const bool overlaps = std::any_of(written_.begin(), written_.end(),
+                                          [&](const auto &r) { return r.first < hi && lo < r.second; });
+        if (!overlaps) {
+            read_piece(k, lo, hi, at);
+        } else {
+            scratch_.resize(static_cast<std::size_t>((hi - lo) * width));
+            read_piece(k, lo, hi, scratch_.data());
+            const auto n = static_cast<std::size_t>(hi - lo);
+            const std::size_t at_conflict = format::with_sample_type(series_.type(), [&](auto tag) {
+                using T = decltype(tag);
+                return merge(reinterpret_cast<T *>(at), reinterpret_cast<const T *>(scratch_.data()), n,
+                             format::unusable_as<T>(series_.unusable()), series_.overlap());
+            });
+            if (at_conflict < n && lo + static_cast<std::int64_t>(at_conflict) < conflict) {
+                conflict = lo + static_cast<std::int64_t>(at_conflict);
+                conflicting = p.name;
+            }
+        }
+        written_.emplace_back(lo, hi);
+    }
+    if (!conflicting.empty())
+        throw OverlapConflict(conflict, conflicting,
+                              "the inputs overlap and differ, first at " + sample_time_text(series_.grid(), conflict) +
+                                  " (in " + conflicting + ")");
+}
+
+void SeriesReader::take(const std::int64_t *indices, std::int64_t n, void *out) {
+    if (n <= 0) return;
+    const std::int64_t width = format::width_of(series_.type());
+    auto *bytes = static_cast<unsigned char *>(out);
+    // Positions in the order of their indices.
+    std::vector<std::int64_t> order;
+    const bool sorted = std::is_sorted(indices, indices + n);
+    if (!sorted) {
+        order.resize(static_cast<std::size_t>(n));
+        std::iota(order.begin(), order.end(), 0);
+        std::stable_sort(order.begin(), order.end(), [&](std::int64_t a, std::int64_t b) { return indices[a] < indices[b]; });
+    }
+    const auto at = [&](std::int64_t k) { return sorted ? k : order[static_cast<std::size_t>(k)]; };
+    const std::int64_t gap = std::max<std::int64_t>(1, kGapBytes / width);
+    std::vector<unsigned char> run;
+    for (std::int64_t a = 0; a < n;) {
+        // The run of wanted indices from position a: each near the last.
+        std::int64_t z = a + 1;
+        const std::int64_t lo = indices[at(a)];
+        while (z < n && indices[at(z)] - indices[at(z - 1)] <= gap && indices[at(z)] - lo < kLongestRun) ++z;
+        const std::int64_t hi = indices[at(z - 1)] + 1;
+        run.resize(static_cast<std::size_t>((hi - lo) * width));
+        read(lo, hi - lo, run.data());
+        for (std::int64_t k = a; k < z; ++k)
+            std::memcpy(bytes + at(k) * width, run.data() + (indices[at(k)] - lo) * width, static_cast<std::size_t>(width));
+        a = z;
+    }
+}
+
+template <class F>
+void SeriesReader::to_values(const unsigned char *stored, std::int64_t n, F *out) const {
+    format::with_sample_type(series_.type(), [&](auto tag) {
+        using T = decltype(tag);
+        const T unusable = format::unusable_as<T>(series_.unusable());
+        for (std::int64_t i = 0; i < n; ++i) {
+            T v;
+            std::memcpy(&v, stored + i * static_cast<std::int64_t>(sizeof(T)), sizeof v);
+            out[i] = format::missing(v, unusable) ? std::numeric_limits<F>::quiet_NaN() : static_cast<F>(v);
+        }
+    });
+}
+
+template <class F>
+void SeriesReader::read_values(std::int64_t first, std::int64_t count, F *out) {
+    std::vector<unsigned char> block(static_cast<std::size_t>(kValueBlock * format::kMaxWidth));
+    for (std::int64_t done = 0; done < count; done += kValueBlock) {
+        const std::int64_t n = std::min(kValueBlock, count - done);
+        read(first + done, n, block.data());
+        to_values(block.data(), n, out + done);
+    }
+}
+
+template <class F>
+void SeriesReader::take_values(const std::int64_t *indices, std::int64_t n, F *out) {
+    std::vector<unsigned char> block(static_cast<std::size_t>(kValueBlock * format::kMaxWidth));
+    for (std::int64_t done = 0; done < n; done += kValueBlock) {
+        const std::int64_t k = std::min(kValueBlock, n - done);
+        take(indices + done, k, block.data());
+        to_values(block.data(), k, out + done);
+    }
+}
+
+template void SeriesReader::read_values(std::int64_t, std::int64_t, float *);
+template void SeriesReader::read_values(std::int64_t, std::int64_t, double *);
+template void SeriesReader::take_values(const std::int64_t *, std::int64_t, float *);
+template void SeriesReader::take_values(const std::int64_t *, std::int64_t, double *);
+
+}  // namespace zulu::archive
