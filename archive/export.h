@@ -2,7 +2,7 @@
 // read netCDF (ncdump, xarray, Panoply and the like): one variable over a
 // "time" dimension holding the samples in the bottle's own type with the
 // unusable value as its _FillValue, and a "time" coordinate that decodes
-// to each sample's nominal time, exact to the microsecond.
+// to each sample's stamp (TimeAxis).
 #pragma once
 
 #include <optional>

@@ -49,7 +49,7 @@ def cat(dst, srcs, overlap=None, *, force=False):
 
 
 def gaps(paths, min=1):  # noqa: A002 - the command's option name
-    """The runs of at least min unusable samples in the bottles, as the
+    """The runs of at least min missing samples in the bottles, as the
     rows `bottle gaps` prints: (file, start, end, samples), the times as
     ISO 8601 texts with milliseconds."""
     if isinstance(paths, (str, bytes, _os.PathLike)):
@@ -60,8 +60,9 @@ def gaps(paths, min=1):  # noqa: A002 - the command's option name
 def stats(path):
     """The counts of a bottle's samples and the least, greatest and mean
     of the usable ones, as `bottle info --stats` gives them: a dict with
-    count, usable, unusable, nan (NaN samples, left out of the others),
-    min, max and mean (None without usable samples)."""
+    count, usable, unusable (the missing samples: the unusable value or
+    NaN), nan (how many of those are NaN), min, max and mean (None without
+    usable samples)."""
     return _zulukit.stats(_path(path))
 
 
@@ -69,7 +70,7 @@ def export(src, dst, name="value", units=None, title=None, deflate=0, *, force=F
     """Writes the bottle src as the netCDF-4 file dst, as `bottle export`
     does: the samples as variable name in their own type with the unusable
     value as _FillValue, and a time coordinate that decodes to each
-    sample's nominal time, exact to the microsecond."""
+    sample's stamp, as xarray gives the bottle itself."""
     if not _zulukit.can_export():
         raise RuntimeError("zulukit was built without netCDF; export is not available")
     _zulukit.export(_path(src), _path(dst), str(name), units, title, int(deflate), bool(force))

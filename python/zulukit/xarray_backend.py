@@ -42,7 +42,7 @@ import numpy as np
 import pandas as pd
 import xarray as xr
 from xarray.backends import BackendArray, BackendEntrypoint
-from xarray.core import indexing
+from xarray.core import duck_array_ops, indexing
 from xarray.core.indexes import Index, PandasIndex
 
 _NS = 9  # stamps in nanoseconds, xarray's unit of time
@@ -248,6 +248,9 @@ class GridTimes(xr.Variable):
         window = windows.get(self.dims[0]) if self.ndim == 1 else None
         p = _time_positions(self._data) if window else None
         step = p.grid.whole_step(_NS) if p is not None else None
+        # xarray names the reduction of a dimension coordinate, and passes its
+        # own function for other coordinates.
+        func = next((name for name in ("mean", "min", "max") if func in (name, getattr(duck_array_ops, name))), func)
         if step is None or func not in ("mean", "min", "max") or p.step < 1 or boundary not in ("exact", "trim"):
             return super().coarsen(windows, func, boundary, side, keep_attrs, **kwargs)
         if boundary == "exact" and p.size % window:

@@ -17,9 +17,10 @@ const char kSynopsis[] =
     "Writes each bottle FILE as a netCDF-4 file (classic model): one variable over a\n"
     "\"time\" dimension holding the samples in the bottle's own type (short, int,\n"
     "float or double) with the unusable value as its _FillValue, and a \"time\"\n"
-    "coordinate that decodes to each sample's time on the nominal grid, exact to the\n"
-    "microsecond: whole numbers of seconds, milliseconds or microseconds since the\n"
-    "whole second of the first sample.  The global attributes name the bottle file\n"
+    "coordinate that decodes to each sample's time on the nominal grid: whole\n"
+    "numbers of seconds, milliseconds, microseconds or nanoseconds since the whole\n"
+    "second of the first sample, the coarsest unit that holds every time exactly\n"
+    "(nanoseconds where none does).  The global attributes name the bottle file\n"
     "and its header fields.  With one FILE, OUT is the file written (or a directory,\n"
     "as below); with several, OUT is a directory and each FILE is written as\n"
     "OUT/BASE.nc, BASE being its base name without \".bot\".\n";
