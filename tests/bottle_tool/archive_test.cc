@@ -30,8 +30,6 @@ std::string samples_of(int type, const std::vector<std::int64_t> &v) {
     return b;
 }
 
-constexpr int kWidth[] = {2, 4, 4, 8};
-
 // A bottle as the library writes it: the header with the sample count.
 std::string bottle_bytes(int type, double beg, float ivl, const std::vector<std::int64_t> &v) {
     return header(type, beg, ivl, static_cast<std::int32_t>(v.size())) + samples_of(type, v);
