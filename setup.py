@@ -1,11 +1,11 @@
 """The Python package zulukit for pip: `python3 -m pip install
 --no-build-isolation .` builds the extension with the CMake project (the
-extension links the project's libraries) for the interpreter that runs
-pip, and installs the package with the xarray engine's entry point."""
+extension links the project's libraries, with netCDF where it is found)
+for the interpreter that runs pip, and installs the package with the
+xarray engine's entry point.  The metadata is in pyproject.toml."""
 
 import os
 import pathlib
-import re
 import subprocess
 import sys
 
@@ -23,7 +23,7 @@ class CMakeBuild(build_ext):
     def build_extension(self, ext):
         build = pathlib.Path(self.build_temp).resolve() / "cmake"
         subprocess.run(["cmake", "-S", str(ROOT), "-B", str(build), "-DCMAKE_BUILD_TYPE=Release",
-                        "-DZULU_BUILD_TESTS=OFF", "-DZULU_BUILD_BENCH=OFF", "-DZULU_WITH_NETCDF=OFF",
+                        "-DZULU_BUILD_TESTS=OFF", "-DZULU_BUILD_BENCH=OFF", "-DZULU_WITH_NETCDF=AUTO",
                         "-DZULU_BUILD_PYTHON=ON", f"-DPython_EXECUTABLE={sys.executable}"], check=True)
         env = dict(os.environ)
         env.setdefault("CMAKE_BUILD_PARALLEL_LEVEL", "2")
@@ -34,22 +34,10 @@ class CMakeBuild(build_ext):
         self.copy_file(str(built), str(target))
 
 
-def version():
-    text = (ROOT / "CMakeLists.txt").read_text()
-    return re.search(r"project\(zulukit VERSION ([0-9.]+)", text).group(1)
-
-
 setup(
-    name="zulukit",
-    version=version(),
-    description="Bottle files and dates as numpy arrays, and bottles in xarray and Dask",
     package_dir={"": "python"},
     packages=["zulukit"],
     ext_modules=[Extension("zulukit._zulukit", sources=[])],
     cmdclass={"build_ext": CMakeBuild},
-    entry_points=(ROOT / "python" / "entry_points.txt").read_text(),
-    python_requires=">=3.9",
-    install_requires=["numpy"],
-    extras_require={"xarray": ["xarray", "dask", "distributed"]},
     zip_safe=False,
 )

@@ -128,9 +128,11 @@ def main():
     file_samples = int(float(sys.argv[3])) if len(sys.argv) > 3 else 100_000_000
     with tempfile.TemporaryDirectory(dir=os.environ.get("TMPDIR", "/var/tmp")) as work:
         rows = single_file_rows(work, n) + year_rows(work) + archive_rows(work, files, file_samples)
-    print(f"{'operation':40} {'seconds':>10}  {'against':16} {'seconds':>10} {'ratio':>7}  {'wanted':>6}")
+    print(f"{'operation':40} {'seconds':>10}  {'against':16} {'seconds':>10} {'ratio':>7}  {'wanted':>6}  met?")
     for name, mine, other, theirs, wanted in rows:
-        print(f"{name:40} {mine:10.6f}  {other:16} {theirs:10.6f} {mine / theirs:7.2f}  {wanted:>6}")
+        ratio = round(mine / theirs, 2)  # judged as printed
+        verdict = "" if wanted == "-" else "met" if ratio <= float(wanted) else "MISSED"
+        print(f"{name:40} {mine:10.6f}  {other:16} {theirs:10.6f} {ratio:7.2f}  {wanted:>6}  {verdict}")
 
 
 if __name__ == "__main__":

@@ -92,11 +92,13 @@ def main():
                                 for s in texts], 3), 0.1))
 
     print(f"{n} float samples ({4 * n + 40} bytes); least of several runs\n")
-    print("| zulukit | s | against | s | ratio | target |")
-    print("|---|---|---|---|---|---|")
+    print("| zulukit | s | against | s | ratio | target | met? |")
+    print("|---|---|---|---|---|---|---|")
     for name, ours, other, theirs, target in rows:
+        ratio = round(ours / theirs, 2)  # judged as printed
         limit = f"<= {target}" if target != "-" else ""
-        print(f"| {name} | {ours:.3f} | {other} | {theirs:.3f} | {ours / theirs:.2f} | {limit} |")
+        verdict = ("met" if ratio <= target else "MISSED") if target != "-" else ""
+        print(f"| {name} | {ours:.3f} | {other} | {theirs:.3f} | {ratio:.2f} | {limit} | {verdict} |")
 
 
 if __name__ == "__main__":

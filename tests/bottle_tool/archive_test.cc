@@ -30,8 +30,6 @@ std::string samples_of(int type, const std::vector<std::int64_t> &v) {
     return b;
 }
 
-constexpr int kWidth[] = {2, 4, 4, 8};
-
 // A bottle as the library writes it: the header with the sample count.
 std::string bottle_bytes(int type, double beg, float ivl, const std::vector<std::int64_t> &v) {
     return header(type, beg, ivl, static_cast<std::int32_t>(v.size())) + samples_of(type, v);
@@ -205,7 +203,7 @@ TEST(BottleCat, RefusesInputsThatDoNotMatch) {
         {"long.bot", "long.bot holds samples of type long"},
         {"slow.bot", "slow.bot has the interval 20 s (" + dir.file("a.bot") + " has 10 s)"},
         {"back.bot", "back.bot has the interval -10 s"},
-        {"text", "not a legal bottle"},
+        {"text", "text is not a bottle: the file is shorter than the 40-byte header"},
         {"out.bot", "No such file"},
     };
     for (const auto &c : cases) {
@@ -216,6 +214,46 @@ TEST(BottleCat, RefusesInputsThatDoNotMatch) {
     const RunResult self = bottle({"cat", dir.file("a.bot"), dir.file("a.bot"), "--force"});
     EXPECT_TRUE(contains(self.err, "which this command reads")) << self.err;
     EXPECT_EQ(read_file(dir.file("a.bot")), bottle_bytes(2, 0, 10, {1}));
+}
+
+// --- the output of a job ------------------------------------------------
+
+// Every job that writes a bottle takes -o OUT (or --output OUT), and its
+// operands are then all inputs; the older positional forms write the same.
+TEST(BottleOutput, DashONamesTheOutputOfEveryJob) {
+    TempDir dir;
+    const std::string a = dir.file("a.bot"), b = dir.file("b.bot");
+    write_file(a, bottle_bytes(2, 0, 10, {1, 2}));
+    write_file(b, bottle_bytes(2, 30, 10, {4}));
+    const struct {
+        std::vector<std::string> positional, named;  // OUT stands for the output
+        std::string input;
+    } cases[] = {
+        {{"cut", a, "OUT", "--from", "@10"}, {"cut", a, "-o", "OUT", "--from", "@10"}, ""},
+        {{"cat", "OUT", b, a}, {"cat", b, a, "--output", "OUT"}, ""},
+        {{"import", "OUT", "--type", "long", "--begin", "@0", "--interval", "1"},
+         {"import", "--type", "long", "--begin", "@0", "--interval", "1", "--output=OUT"}, "1\n2\n"},
+    };
+    for (const auto &c : cases) {
+        std::string bytes[2];
+        for (int named = 0; named < 2; ++named) {
+            std::vector<std::string> args = named ? c.named : c.positional;
+            const std::string out = dir.file(args[0] + std::to_string(named) + ".out");
+            for (std::string &word : args)
+                if (const std::size_t at = word.find("OUT"); at != std::string::npos) word.replace(at, 3, out);
+            const RunResult r = bottle(args, c.input);
+            ASSERT_EQ(r.status, 0) << args[0] << ": " << r.err;
+            bytes[named] = read_file(out);
+        }
+        EXPECT_GT(bytes[0].size(), 40u) << c.named[0];
+        EXPECT_EQ(bytes[1], bytes[0]) << c.named[0];
+    }
+    // The mistake the positional form of cat invites is named as such.
+    const RunResult r = bottle({"cat", a, b, dir.file("new.bot")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "without -o, cat writes its first operand")) << r.err;
+    EXPECT_EQ(read_file(a), bottle_bytes(2, 0, 10, {1, 2}));
+    EXPECT_EQ(bottle({"cut", a, dir.file("x.bot"), "-o", dir.file("y.bot")}).status, 2);
 }
 
 // --- gaps ----------------------------------------------------------------
@@ -304,7 +342,7 @@ TEST(BottleInfo, CsvHasALineForEveryFileAndStatsOnlyWhenAsked) {
     EXPECT_EQ(csv.out, "file,type,begin,end,interval,count,unusable,min,max,mean,nan\n" + dir.file("a.bot") +
                            ",float,1970-01-01T00:00:00.000Z,1970-01-01T00:02:00.000Z,60,3,,,,,\n" + dir.file("bad") +
                            ",,,,,,,,,,\n" + dir.file("none") + ",,,,,,,,,,\n");
-    EXPECT_TRUE(contains(csv.err, "not a legal bottle")) << csv.err;
+    EXPECT_TRUE(contains(csv.err, "bad is not a bottle")) << csv.err;
     EXPECT_TRUE(contains(csv.err, "No such file")) << csv.err;
 
     const RunResult text = bottle({"info", "--stats", dir.file("a.bot")});

@@ -326,20 +326,24 @@ TEST(BottleDump, FilesThatAreNotBottles) {
     write_file(badmagic, "\x0c" + header(2, 0, 1, 0).substr(1));
     const struct {
         std::string file, message, reason;  // the library's message, then what is wrong
+        std::string dump_says;              // between the file's name and the reason
     } cases[] = {
-        {text, "bopen:  " + text + " is not a legal bottle", "the file is shorter than the 40-byte header"},
-        {shortfile, "bopen:  " + shortfile + " is not a legal bottle", "the file is shorter than the 40-byte header"},
-        {badtype, "bopen:  " + badtype + " is not a legal bottle", "the sample type is 7, not 0 to 3"},
-        {badmagic, "bopen:  " + badmagic + " is not a legal bottle", "the magic number is 268, not 349"},
-        {dir.file("missing"), "bopen:  can't open file " + dir.file("missing"), "No such file or directory"},
-        {dir.path(), "bopen:  " + dir.path() + " is not a legal bottle", "Is a directory"},
+        {text, "bopen:  " + text + " is not a legal bottle", "the file is shorter than the 40-byte header",
+         " is not a bottle: "},
+        {shortfile, "bopen:  " + shortfile + " is not a legal bottle", "the file is shorter than the 40-byte header",
+         " is not a bottle: "},
+        {badtype, "bopen:  " + badtype + " is not a legal bottle", "the sample type is 7, not 0 to 3", " is not a bottle: "},
+        {badmagic, "bopen:  " + badmagic + " is not a legal bottle", "the magic number is 268, not 349",
+         " is not a bottle: "},
+        {dir.file("missing"), "bopen:  can't open file " + dir.file("missing"), "No such file or directory", ": "},
+        {dir.path(), "bopen:  " + dir.path() + " is not a legal bottle", "Is a directory", ": "},
     };
     for (const auto &c : cases) {
         const RunResult dumped = bottle({"dump", c.file});
         EXPECT_EQ(dumped.status, 1);
         EXPECT_EQ(dumped.out, "") << "standard output carries the CSV alone";
-        const std::string reason = c.reason.empty() ? "" : c.file + ": " + c.reason + "\n";
-        EXPECT_TRUE(contains(dumped.err, c.message + "\n" + (reason.empty() ? "" : "bottle dump: " + reason))) << dumped.err;
+        EXPECT_EQ(dumped.err, "bottle dump: " + c.file + c.dump_says + c.reason + "\n") << "one message, the command's";
+        const std::string reason = c.file + ": " + c.reason + "\n";
         // info prints the library's message as the file's description, and
         // goes on with the next file.
         const std::string good = dir.file("good");
@@ -634,8 +638,43 @@ TEST(BottleCommand, HelpForEachCommandAndItsManPageAgree) {
         }
     }
     EXPECT_EQ(bottle({}).status, 2);
-    EXPECT_EQ(bottle({"frobnicate"}).status, 2);
-    EXPECT_EQ(bottle({"--help"}).status, 0);
+    const RunResult general = bottle({"--help"});
+    EXPECT_EQ(general.status, 0);
+    EXPECT_TRUE(contains(general.out, "--version")) << general.out;
+    for (const std::string command : {"cat", "cut"}) {  // "bottle help COMMAND" is "bottle COMMAND --help"
+        const RunResult r = bottle({"help", command});
+        EXPECT_EQ(r.status, 0) << command;
+        EXPECT_TRUE(r.out.starts_with("usage: bottle " + command)) << r.out;
+        EXPECT_EQ(r.out, bottle({command, "--help"}).out);
+    }
+}
+
+// Each mistake at the prompt is one message on standard error (with a
+// pointer to the help where the command line is wrong) and status 2, or 1
+// for a file that cannot be opened.
+TEST(BottleCommand, MistakesGetOneClearMessage) {
+    const std::string help = "Run \"bottle --help\" for the commands.\n";
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    } cases[] = {
+        {{"dupm", "x.bot"}, 2, "bottle: unknown command \"dupm\"; did you mean \"dump\"?\n" + help},
+        {{"ct"}, 2, "bottle: unknown command \"ct\"; did you mean \"cut\" or \"cat\"?\n" + help},
+        {{"frobnicate"}, 2, "bottle: unknown command \"frobnicate\"\n" + help},
+        {{"--bogus"}, 2, "bottle: unknown option \"--bogus\"\n" + help},
+        {{"help", "imprt"}, 2, "bottle: unknown command \"imprt\"; did you mean \"import\"?\n" + help},
+        {{"help", "dump", "cut"}, 2, "bottle help: too many arguments\nusage: bottle help [COMMAND]\n"},
+        {{"dump", "/nonexistent/nope.bot"}, 1, "bottle dump: /nonexistent/nope.bot: No such file or directory\n"},
+        {{"gaps", "/nonexistent/nope.bot"}, 1,
+         "bottle gaps: /nonexistent/nope.bot: No such file or directory\n"
+         "bottle gaps: files that are not readable bottles: 1 of 1\n"},
+    };
+    for (const auto &c : cases) {
+        const RunResult r = bottle(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args[0];
+        EXPECT_EQ(r.err, c.err);
+    }
 }
 
 TEST(BottleCommand, OutputThatCannotBeWrittenIsAFailure) {

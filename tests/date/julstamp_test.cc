@@ -30,7 +30,7 @@ TEST(Julstamp, PrintsYearAndDayOfYear) {
 }
 
 TEST(Julstamp, RejectsWhatItCannotRead) {
-    for (const char *bad : {"2015-6-23", "", "20x5-06-23", "2015-06-2x", "2015-0 -23"}) {
+    for (const char *bad : {"2015-6-23", "", "20x5-06-23", "2015-06-2x", "2015-0 -23", "2015-14-01", "2015-99-01"}) {
         auto r = run(JULSTAMP_PATH, {bad});
         EXPECT_EQ(r.status, 2) << bad;
         EXPECT_EQ(r.out, "") << bad;
@@ -53,6 +53,7 @@ TEST(Julstamp, HelpAndVersion) {
         auto r = run(JULSTAMP_PATH, {flag});
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out.rfind("usage: julstamp DATE", 0), 0u);
+        EXPECT_NE(r.out.find("--version"), std::string::npos) << r.out;
     }
     auto v = run(JULSTAMP_PATH, {"--version"});
     EXPECT_EQ(v.status, 0);

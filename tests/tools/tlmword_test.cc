@@ -69,8 +69,10 @@ TEST(CommandLine, UsageErrorsAndHelp) {
         {"24", {}, 2, "", "missing WORD"},        {"17", {}, 2, "", "missing WORD"},
         {"24", {"--"}, 2, "", "missing WORD"},    {"24", {"AAAA", "BBBB"}, 2, "", "too many"},
         {"24", {"AAA"}, 2, "", "at least 4"},     {"24", {""}, 2, "", "at least 4"},
-        {"17", {"AA"}, 2, "", "at least 3"},      {"24", {"-h"}, 0, "usage: tlmword24 WORD\n", ""},
-        {"17", {"--help"}, 0, "usage: tlmword17 WORD\n", ""},
+        {"17", {"AA"}, 2, "", "at least 3"},      {"24", {"-h"}, 0, "usage: tlmword24 [--] WORD\n", ""},
+        {"17", {"--help"}, 0, "usage: tlmword17 [--] WORD\n", ""},
+        {"17", {"--bogus"}, 2, "", "unknown option \"--bogus\""},
+        {"24", {"-AAA"}, 2, "", "put \"--\" before"},
     };
     for (const auto &c : cases) {
         const auto r = testsupport::run(path_of(c.prog), c.args);
@@ -80,6 +82,7 @@ TEST(CommandLine, UsageErrorsAndHelp) {
         EXPECT_TRUE(r.out.starts_with(c.out_start)) << r.out;
         if (c.status == 0) {
             EXPECT_EQ(r.err, "");
+            EXPECT_TRUE(c.args[0] != "--help" || r.out.find("--version") != std::string::npos) << r.out;
         } else {
             EXPECT_EQ(r.out, "");
             EXPECT_TRUE(r.err.starts_with(name + ": ")) << r.err;

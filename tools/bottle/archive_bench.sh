@@ -25,11 +25,11 @@ samples=$(( ($(stat -c %s "$data") - 40) / 4 ))
 
 # The halves for cat, split between two samples.
 middle=$(awk -v n="$samples" 'BEGIN { printf "@%.6f", 1435017600 + (n / 2 - 0.5) * 0.01 }')
-"$bottle" cut "$data" "$work/h1.bot" --to "$middle"
-"$bottle" cut "$data" "$work/h2.bot" --from "$middle"
+"$bottle" cut "$data" -o "$work/h1.bot" --to "$middle"
+"$bottle" cut "$data" -o "$work/h2.bot" --from "$middle"
 
-cut_whole() { "$bottle" cut "$data" "$work/cut.bot" --force; }
-cat_halves() { "$bottle" cat "$work/joined.bot" "$work/h1.bot" "$work/h2.bot" --force; }
+cut_whole() { "$bottle" cut "$data" -o "$work/cut.bot" --force; }
+cat_halves() { "$bottle" cat "$work/h1.bot" "$work/h2.bot" -o "$work/joined.bot" --force; }
 gaps() { "$bottle" gaps "$data"; }
 stats() { "$bottle" info --stats "$data"; }
 copy() { cp "$data" "$work/copy.bot"; }
@@ -50,7 +50,7 @@ if cmp -s "$work/joined.bot" "$data"; then
 else
   echo "cat of the two halves DIFFERS from the bottle"
 fi
-printf '%-26s %9s  %-24s %9s  %5s  %s\n' command time "against" time ratio target
+printf '%-26s %9s  %-24s %9s  %5s  %s\n' command time "against" time ratio "target, met?"
 row "cut (whole file)" "$t_cut" "cp" "$t_copy" ""
 row "cut (whole file)" "$t_cut" "cp, then sync FILE" "$t_copy_flushed" "<= 1.5"
 row "cat (two halves)" "$t_cat" "cp" "$t_copy" ""

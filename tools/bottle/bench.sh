@@ -14,7 +14,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 data=$work/bench.bot
 
-wave "$samples" | "$bottle" import "$data" --type float --begin 2015-06-23 --interval 0.01
+wave "$samples" | "$bottle" import -o "$data" --type float --begin 2015-06-23 --interval 0.01
 
 dump_iso() { "$bottle" dump "$data" >/dev/null; }
 dump_epoch() { "$bottle" dump "$data" --epoch >/dev/null; }

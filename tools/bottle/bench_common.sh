@@ -36,7 +36,7 @@ big_bottle() {  # big_bottle BOTTLE SAMPLES OUT
   local bottle=$1 samples=$2 out=$3
   local unit=$((samples < 1000000 ? samples : 1000000))
   samples=$((samples / unit * unit))
-  wave "$unit" | "$bottle" import "$out.unit" --type float --begin 2015-06-23 --interval 0.01
+  wave "$unit" | "$bottle" import -o "$out.unit" --type float --begin 2015-06-23 --interval 0.01
   {
     head -c 40 "$out.unit"
     for ((i = 0; i < samples / unit; i++)); do tail -c +41 "$out.unit"; done
@@ -48,8 +48,14 @@ big_bottle() {  # big_bottle BOTTLE SAMPLES OUT
   printf "$count" | dd of="$out" bs=1 seek=20 conv=notrunc status=none
 }
 
-# One line of a table of ratios: NAME TIME AGAINST TIME TARGET.
+# One line of a table of ratios: NAME TIME AGAINST TIME TARGET, where a
+# TARGET such as "<= 1.5" is followed by whether the ratio, as printed,
+# meets it.
 row() {
-  awk -v name="$1" -v t="$2" -v base="$3" -v tb="$4" -v target="$5" \
-    'BEGIN { printf "%-26s %7.3f s  %-24s %7.3f s  %5.2f  %s\n", name, t, base, tb, t / tb, target }'
+  awk -v name="$1" -v t="$2" -v base="$3" -v tb="$4" -v target="$5" 'BEGIN {
+    ratio = sprintf("%.2f", t / tb) + 0  # judged as printed
+    verdict = ""
+    if (target ~ /^<= /) verdict = (ratio <= substr(target, 4) + 0) ? "  met" : "  MISSED"
+    printf "%-26s %7.3f s  %-24s %7.3f s  %5.2f  %s%s\n", name, t, base, tb, ratio, target, verdict
+  }'
 }

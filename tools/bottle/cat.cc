@@ -1,6 +1,7 @@
 // bottle cat: one bottle from several of the same type, interval and
 // unusable value, in time order (the join of the archive library).
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -12,7 +13,8 @@ namespace bottletool {
 namespace {
 
 const char kSynopsis[] =
-    "usage: bottle cat OUT IN... [--overlap first|last] [--force]\n"
+    "usage: bottle cat IN... -o OUT [--overlap first|last] [--force]\n"
+    "       bottle cat OUT IN... [--overlap first|last] [--force]\n"
     "Joins the bottles IN into one bottle OUT, in time order whatever the order they\n"
     "are named in: OUT begins with the earliest sample, and the gaps between inputs\n"
     "hold the unusable value.  The inputs must have one type, interval and unusable\n"
@@ -23,12 +25,14 @@ const char kSynopsis[] =
     "(byte for byte); the first time where they differ is an error, unless --overlap\n"
     "says which input wins.\n";
 
+constexpr Option kOutput{.name = "output", .alias = 'o', .value = "OUT",
+                         .help = "the new bottle; without it, the first operand"};
 constexpr Option kOverlap{.name = "overlap",
                           .value = "first|last",
                           .help = "first: the input named first on the command line wins; last: the input named "
                                   "last wins"};
 constexpr Option kForce{.name = "force", .help = "replace OUT if it exists"};
-constexpr const Option *kOptions[] = {&kOverlap, &kForce};
+constexpr const Option *kOptions[] = {&kOutput, &kOverlap, &kForce};
 
 const char kNotes[] =
     "Sample bytes are copied unchanged.  OUT is a regular file (a link is followed\n"
@@ -44,12 +48,17 @@ Overlap read_overlap(const Args &args) {
 }
 
 int run_cat(const Args &args, const Context &) {
-    const std::vector<std::string> &files = args.operands(2, SIZE_MAX);
+    const JobFiles files = job_files(args, kOutput, 1, SIZE_MAX, OutOperand::kFirst);
     const Overlap overlap = read_overlap(args);
     try {
-        zulu::archive::join(files[0], {files.begin() + 1, files.end()}, {overlap, {.force = args.has(kForce)}});
+        zulu::archive::join(files.out, files.in, {overlap, {.force = args.has(kForce)}});
     } catch (const OverlapConflict &conflict) {
         throw Failure(std::string(conflict.what()) + "; --overlap first or --overlap last says which input wins");
+    } catch (const Failure &e) {
+        // "cat a.bot b.bot new.bot" meant to write new.bot: say which
+        // operand the older form writes.
+        if (e.error_number() != EEXIST || args.has(kOutput)) throw;
+        throw Failure(e.what() + std::string("; without -o, cat writes its first operand"));
     }
     return 0;
 }

@@ -170,6 +170,26 @@ void report(std::string_view command, std::string_view message) {
                  command.data(), static_cast<int>(message.size()), message.data());
 }
 
+void report_failure(std::string_view command, const Failure &failure) {
+    const std::string_view what = failure.what();
+    // A refused header is "NAME: WHAT IS WRONG", the second part a clause
+    // of its own without ": "; it says as well that the file is no bottle.
+    if (const std::size_t colon = what.rfind(": "); failure.not_bottle() && colon != std::string_view::npos)
+        return report(command, std::string(what.substr(0, colon)) + " is not a bottle: " +
+                                   std::string(what.substr(colon + 2)));
+    if (!what.empty()) return report(command, what);
+    std::fflush(stdout);
+    std::fputs(failure.library_line().c_str(), stderr);
+}
+
+void report_unopened(std::string_view command, const ViewedBottle &bottle) {
+    try {
+        bottle.require();
+    } catch (const Failure &e) {
+        report_failure(command, e);
+    }
+}
+
 double read_time(std::string_view option, std::string_view text) {
     TimeProblem p;
     if (auto t = parse_time(text, &p)) return *t;
@@ -187,6 +207,15 @@ TimeRange read_time_range(const Args &args, const Option &from_option, const Opt
         throw UsageError("--" + std::string(from_option.name) + " " + *from + " is later than --" +
                          std::string(to_option.name) + " " + *to);
     return range;
+}
+
+JobFiles job_files(const Args &args, const Option &output, std::size_t least, std::size_t most, OutOperand where) {
+    if (auto out = args.value(output)) return {*out, args.operands(least, most)};
+    const std::vector<std::string> &all = args.operands();
+    if (all.size() <= least) throw UsageError("missing operand; name the file to write with -o OUT");
+    const std::vector<std::string> &files = args.operands(least + 1, most == SIZE_MAX ? most : most + 1);
+    if (where == OutOperand::kFirst) return {files.front(), {files.begin() + 1, files.end()}};
+    return {files.back(), {files.begin(), files.end() - 1}};
 }
 
 int invoke(const Subcommand &sub, const std::vector<std::string> &words) {

@@ -94,6 +94,13 @@ bool wants_help(const std::vector<std::string> &words);
 // the two streams keep their order on a shared terminal.
 void report(std::string_view command, std::string_view message);
 
+// One message for a failure: the command's own, which names the file and
+// the system's reason; the C interface's line ("bopen:  ...") only where
+// the failure has no message of its own.
+void report_failure(std::string_view command, const Failure &failure);
+// The same for a bottle that did not open.
+void report_unopened(std::string_view command, const ViewedBottle &bottle);
+
 // parse_time, or a usage error naming the option and what is wrong (with
 // the accepted forms when the text is in none of them).
 double read_time(std::string_view option, std::string_view text);
@@ -111,6 +118,17 @@ inline constexpr Option kStartAt{.name = "from", .value = "TIME",
                                  .help = "start at the first sample at or after TIME"};
 inline constexpr Option kStopBefore{.name = "to", .value = "TIME",
                                     .help = "stop before the first sample at or after TIME"};
+
+// The files of a job that writes one: `out`, and the inputs in the order
+// named.  With the option `output` (-o OUT) given, every operand is an
+// input; without it, the operand that the command's older positional form
+// gives OUT (first or last) is OUT.  Inputs number from `least` to `most`.
+struct JobFiles {
+    std::string out;
+    std::vector<std::string> in;
+};
+enum class OutOperand { kFirst, kLast };
+JobFiles job_files(const Args &args, const Option &output, std::size_t least, std::size_t most, OutOperand where);
 
 // Sends what the program prints on standard output (the library's
 // messages and traces included) to standard error from construction on,

@@ -65,7 +65,7 @@ if /usr/bin/python3 -c "import netCDF4" 2>/dev/null; then t_python=$(fastest 3 n
 t_copy_netcdf_flushed=$(fastest 3 copy_netcdf_flushed)
 
 echo "float bottle of $samples samples, $(stat -c %s "$data") bytes; netCDF file $(stat -c %s "$work/big.nc") bytes"
-printf '%-26s %9s  %-24s %9s  %5s  %s\n' command time "against" time ratio target
+printf '%-26s %9s  %-24s %9s  %5s  %s\n' command time "against" time ratio "target, met?"
 [ -n "$t_python" ] && row "export (uncompressed)" "$t_export" "netCDF4-python, fsync" "$t_python" "<= 1.2"
 row "export (uncompressed)" "$t_export" "cp" "$t_copy" "<= 3"
 row "export (uncompressed)" "$t_export" "cp, then sync FILE" "$t_copy_flushed" "<= 3"

@@ -32,8 +32,7 @@ const char kNotes[] =
 bool write_gaps(const std::string &name, std::int64_t least, OutputBuffer &out) {
     const ViewedBottle bottle(name);
     if (!bottle) {
-        std::fputs(bottle.library_line().c_str(), stdout);
-        if (!bottle.problem().empty()) report("gaps", bottle.problem());
+        report_unopened("gaps", bottle);
         return false;
     }
     const Series series = Series::of_bottle(name);

@@ -25,10 +25,11 @@ namespace bottletool {
 namespace {
 
 const char kSynopsis[] =
-    "usage: bottle import OUT --type int|long|float|double --begin TIME\n"
-    "                         --interval SECONDS [--force]\n"
-    "       bottle import OUT --times [--epoch] --type TYPE [--begin TIME]\n"
-    "                         --interval SECONDS [--force]\n"
+    "usage: bottle import -o OUT --type int|long|float|double --begin TIME\n"
+    "                            --interval SECONDS [--force]\n"
+    "       bottle import -o OUT --times [--epoch] --type TYPE [--begin TIME]\n"
+    "                            --interval SECONDS [--force]\n"
+    "       bottle import OUT --type TYPE ...  (the same, with OUT as the operand)\n"
     "Reads values from standard input, one per line, or CSV lines whose last field\n"
     "is the value (a first line whose last field is a word, such as \"time,value\", is\n"
     "a header and skipped), and writes them to a new bottle OUT: sample 0 at TIME,\n"
@@ -40,6 +41,8 @@ const char kSynopsis[] =
     "as 0,5.  A value the type cannot hold, or the type's unusable value itself, is\n"
     "an error naming its line.\n";
 
+constexpr Option kOutput{.name = "output", .alias = 'o', .value = "OUT",
+                         .help = "the new bottle; without it, the operand"};
 constexpr Option kType{.name = "type", .value = "TYPE", .help = "int (16-bit), long (32-bit), float or double"};
 constexpr Option kBegin{.name = "begin", .value = "TIME", .help = "time of the first sample"};
 constexpr Option kInterval{.name = "interval", .value = "SECONDS", .help = "time between samples, 0 or more"};
@@ -54,7 +57,7 @@ constexpr Option kTimes{
 constexpr Option kEpoch{.name = "epoch",
                         .help = "with --times: the times are seconds since 1970, as dump --epoch writes them"};
 constexpr Option kForce{.name = "force", .help = "replace OUT if it exists"};
-constexpr const Option *kOptions[] = {&kType, &kBegin, &kInterval, &kTimes, &kEpoch, &kForce};
+constexpr const Option *kOptions[] = {&kOutput, &kType, &kBegin, &kInterval, &kTimes, &kEpoch, &kForce};
 
 const char kNotes[] =
     "OUT is a regular file (a link is followed to the file it names, and stays); it\n"
@@ -324,7 +327,7 @@ std::string required(const Args &args, const Option &option) {
 }
 
 int run_import(const Args &args, const Context &) {
-    const std::string out = args.operands(1, 1)[0];
+    const std::string out = job_files(args, kOutput, 0, 0, OutOperand::kLast).out;
     const std::string type_name = required(args, kType);
     const auto type = type_code(type_name);
     if (!type) throw UsageError("--type must be int, long, float or double, not " + quoted(type_name));

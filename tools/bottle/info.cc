@@ -125,8 +125,7 @@ std::string csv_line(const std::string &name, bool with_stats, bool &readable) {
     const ViewedBottle bottle(name);
     readable = bool(bottle);
     if (!bottle) {
-        std::fputs(bottle.library_line().c_str(), stdout);
-        if (!bottle.problem().empty()) report("info", bottle.problem());
+        report_unopened("info", bottle);
         return csv_field(name) + ",,,,,,,,,,\n";
     }
     bottle_hdr *h = bottle.get();

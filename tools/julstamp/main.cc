@@ -13,8 +13,11 @@ namespace {
 
 constexpr const char *kUsage = "usage: julstamp DATE\n"
                                "  DATE is read by position: characters 2-3 are the year within the century\n"
-                               "  (00-49 is 20YY, 50-99 is 19YY), 5-6 the month, 8-9 the day, as in 2015-06-23.\n"
-                               "  Prints the year and day of the year, as 2015.174, with no line end.\n";
+                               "  (00-49 is 20YY, 50-99 is 19YY), 5-6 the month (00-13), 8-9 the day, as in\n"
+                               "  2015-06-23.  Prints the year and day of the year, as 2015.174, with no\n"
+                               "  line end.\n"
+                               "  -h, --help  show this help and exit\n"
+                               "  --version   show the version and exit\n";
 
 constexpr int kDigitPositions[6] = {2, 3, 5, 6, 8, 9};
 
@@ -47,6 +50,12 @@ int run(int argc, char **argv) {
     if (!readable(arg)) {
         std::fprintf(stderr, "julstamp: cannot read a date from \"%s\": need digits at positions 2-3, 5-6 and 8-9, as in 2015-06-23\n",
                      arg);
+        return 2;
+    }
+    // The date library counts month 13 as January of the next year; a
+    // month beyond it is a mistake, not a date.
+    if (const int month = (arg[5] - '0') * 10 + (arg[6] - '0'); month > 13) {
+        std::fprintf(stderr, "julstamp: month %02d of \"%s\" is not from 00 to 13\n", month, arg);
         return 2;
     }
     const char compact[7] = {arg[2], arg[3], arg[5], arg[6], arg[8], arg[9], '\0'};

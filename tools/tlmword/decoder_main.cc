@@ -9,14 +9,16 @@ namespace tlmword {
 namespace {
 
 void usage(const Decoder &d, std::FILE *to) {
-    std::fprintf(to, "usage: %s WORD\n", d.name);
+    std::fprintf(to, "usage: %s [--] WORD\n", d.name);
 }
 
 void help(const Decoder &d) {
     usage(d, stdout);
     std::printf("Decodes the signed integer packed six bits per character into the first %zu\n"
                 "characters of WORD and prints it in decimal%s.\n"
-                "Put \"--\" before a WORD that would be taken for an option.\n",
+                "Put \"--\" before a WORD that begins with \"-\".\n"
+                "  -h, --help  show this help and exit\n"
+                "  --version   show the version and exit\n",
                 d.width, d.echo ? ", after WORD itself" : "");
 }
 
@@ -46,7 +48,14 @@ int run(const Decoder &d, int argc, char **argv) {
             std::printf("%s %s\n", d.name, TLMWORD_VERSION);
             return 0;
         }
-        if (!std::strcmp(opt, "--")) first = 2;
+        if (!std::strcmp(opt, "--")) {
+            first = 2;
+        } else if (opt[0] == '-' && opt[1] != '\0') {
+            std::fprintf(stderr, "%s: unknown option \"%s\" (put \"--\" before a WORD that begins with \"-\")\n",
+                         d.name, opt);
+            usage(d, stderr);
+            return 2;
+        }
     }
     if (argc <= first) return usage_error(d, "missing WORD");
     if (argc > first + 1) return usage_error(d, "too many arguments");
