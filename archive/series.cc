@@ -7,6 +7,7 @@
 #include <limits>
 #include <memory>
 #include <numeric>
+#include <type_traits>
 
 #include "core.h"
 #include "format.h"
@@ -64,7 +65,7 @@ std::size_t merge(T *out, const T *in, std::size_t n, T unusable, Overlap rule) 
 }
 
 // Samples per block of the conversions to values.
-constexpr std::int64_t kValueBlock = std::int64_t{1} << 14;
+constexpr std::int64_t kValueBlock = std::int64_t{1} << 16;
 // Wanted samples at most this many bytes apart are read together, in runs
 // of at most kLongestRun samples.
 constexpr std::int64_t kGapBytes = std::int64_t{1} << 14;
@@ -294,17 +295,36 @@ void SeriesReader::to_values(const unsigned char *stored, std::int64_t n, F *out
     format::with_sample_type(series_.type(), [&](auto tag) {
         using T = decltype(tag);
         const T unusable = format::unusable_as<T>(series_.unusable());
-        for (std::int64_t i = 0; i < n; ++i) {
-            T v;
-            std::memcpy(&v, stored + i * static_cast<std::int64_t>(sizeof(T)), sizeof v);
-            out[i] = format::missing(v, unusable) ? std::numeric_limits<F>::quiet_NaN() : static_cast<F>(v);
+        constexpr F kNaN = std::numeric_limits<F>::quiet_NaN();
+        const auto *in = reinterpret_cast<const T *>(stored);  // in place where T is F
+        // format::missing, in the form that vector instructions take: a NaN
+        // sample converts to NaN by itself.  Chunks of a fixed count go
+        // through a local array, as `in` may be `out`.
+        const auto value = [&](T v) { return v == unusable ? kNaN : static_cast<F>(v); };
+        std::int64_t i = 0;
+        for (; i + static_cast<std::int64_t>(kChunk) <= n; i += static_cast<std::int64_t>(kChunk)) {
+            F chunk[kChunk];
+            for (std::size_t j = 0; j < kChunk; ++j) chunk[j] = value(in[i + static_cast<std::int64_t>(j)]);
+            std::memcpy(out + i, chunk, sizeof chunk);
         }
+        for (; i < n; ++i) out[i] = value(in[i]);
     });
 }
 
 template <class F>
 void SeriesReader::read_values(std::int64_t first, std::int64_t count, F *out) {
-    std::vector<unsigned char> block(static_cast<std::size_t>(kValueBlock * format::kMaxWidth));
+    const std::int64_t width = format::width_of(series_.type());
+    if (width == static_cast<std::int64_t>(sizeof(F)) && series_.type() >= 2) {
+        // Stored as F already: each block read straight into place, then
+        // marked where missing while it is in the cache.
+        for (std::int64_t done = 0; done < count; done += kValueBlock) {
+            const std::int64_t n = std::min(kValueBlock, count - done);
+            read(first + done, n, out + done);
+            to_values(reinterpret_cast<const unsigned char *>(out + done), n, out + done);
+        }
+        return;
+    }
+    std::vector<unsigned char> block(static_cast<std::size_t>(kValueBlock * width));
     for (std::int64_t done = 0; done < count; done += kValueBlock) {
         const std::int64_t n = std::min(kValueBlock, count - done);
         read(first + done, n, block.data());
@@ -314,7 +334,8 @@ void SeriesReader::read_values(std::int64_t first, std::int64_t count, F *out) {
 
 template <class F>
 void SeriesReader::take_values(const std::int64_t *indices, std::int64_t n, F *out) {
-    std::vector<unsigned char> block(static_cast<std::size_t>(kValueBlock * format::kMaxWidth));
+    const std::int64_t width = format::width_of(series_.type());
+    std::vector<unsigned char> block(static_cast<std::size_t>(kValueBlock * width));
     for (std::int64_t done = 0; done < n; done += kValueBlock) {
         const std::int64_t k = std::min(kValueBlock, n - done);
         take(indices + done, k, block.data());

@@ -20,23 +20,14 @@ import os
 import subprocess
 import sys
 import tempfile
-import time
 
 import numpy as np
 import pandas as pd
 
 import zulukit
+from timing import least
 
 PER_DAY = 8_640_000
-
-
-def least(fn, runs=5):
-    best = float("inf")
-    for _ in range(runs):
-        start = time.perf_counter()
-        fn()
-        best = min(best, time.perf_counter() - start)
-    return best
 
 
 def rss():

@@ -20,15 +20,7 @@ import numpy as np
 import xarray as xr
 
 import zulukit
-
-
-def least(fn, runs=5):
-    best = float("inf")
-    for _ in range(runs):
-        start = time.perf_counter()
-        fn()
-        best = min(best, time.perf_counter() - start)
-    return best
+from timing import least
 
 
 def make_bottle(path, n, begin=0.0, seed=1):

@@ -16,15 +16,7 @@ import time
 import numpy as np
 
 import zulukit
-
-
-def least(fn, runs=5):
-    best = float("inf")
-    for _ in range(runs):
-        start = time.perf_counter()
-        fn()
-        best = min(best, time.perf_counter() - start)
-    return best
+from timing import least
 
 
 def least_of(fn, runs=5):
