@@ -37,6 +37,7 @@ class CMakeBuild(build_ext):
 setup(
     package_dir={"": "python"},
     packages=["zulukit"],
+    package_data={"zulukit": ["py.typed", "*.pyi"]},
     ext_modules=[Extension("zulukit._zulukit", sources=[])],
     cmdclass={"build_ext": CMakeBuild},
     zip_safe=False,

@@ -44,10 +44,15 @@ __all__ = list(_HOMES)
 
 def __getattr__(name):
     """A public name, imported from its module when first asked for."""
-    home = _HOMES.get(name)
-    if home is None:
-        raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
-    value = getattr(_importlib.import_module(home, __name__), name)
+    if name == "__version__":  # the version the package was built as, from its metadata
+        from importlib import metadata
+
+        value = metadata.version(__name__)
+    else:
+        home = _HOMES.get(name)
+        if home is None:
+            raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+        value = getattr(_importlib.import_module(home, __name__), name)
     globals()[name] = value
     return value
 

@@ -433,7 +433,15 @@ def open(path, mode="r"):
     return Bottle(handle, path, mode)
 
 
-def create(path, begin, interval, dtype, overwrite=False):
+def _overwrite(overwrite, force):
+    """Whether a job may replace an existing output, asked as overwrite= or
+    by its other name, force= (the command's --force)."""
+    if force is not None and overwrite not in (False, force):
+        raise TypeError("overwrite and force are one option: give one of them")
+    return bool(overwrite if force is None else force)
+
+
+def create(path, begin, interval, dtype, overwrite=False, *, force=None):
     """Creates a bottle with no samples and opens it in mode "r+".
 
     begin is the time of sample 0 (as any time: seconds since 1970 GMT, a
@@ -443,12 +451,13 @@ def create(path, begin, interval, dtype, overwrite=False):
     numpy.float64/"double".  The bottle is written under a temporary name
     beside path and takes its place on close(), so that a file of that
     name stays whole until then.  An existing file is refused
-    (FileExistsError) unless overwrite."""
+    (FileExistsError) unless overwrite (also called force, as the
+    command's --force)."""
     path = _fspath(path)
     code = _type_code(dtype)
     if isinstance(interval, (complex, _np.complexfloating)):
         raise ValueError("the interval must be a real number of seconds")
-    handle = _zulukit.Handle.create(path, _seconds(begin), float(interval), code, bool(overwrite))
+    handle = _zulukit.Handle.create(path, _seconds(begin), float(interval), code, _overwrite(overwrite, force))
     return Bottle(handle, path, "r+")
 
 

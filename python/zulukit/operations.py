@@ -3,7 +3,8 @@
 Each runs the same code as its subcommand and follows the same output
 rule: the output is written under a temporary name and renamed into place
 only when it is complete, an existing file is replaced only with
-force=True, and no input is ever written.  Failures are exceptions:
+overwrite=True (or force=True, the command's name), and no input is ever
+written.  Failures are exceptions:
 OSError (FileNotFoundError, FileExistsError, ...) where a system call
 failed, BottleError for a file that is not a bottle, ValueError for data
 or arguments that cannot be used.
@@ -27,25 +28,31 @@ def _time(t):
     return _seconds(t)
 
 
+def _overwrite(overwrite, force):
+    from ._core import _overwrite as rule  # the package's one rule for the option
+
+    return rule(overwrite, force)
+
+
 def _path(p):
     p = _os.fspath(p)
     return p.decode() if isinstance(p, bytes) else p
 
 
-def cut(src, dst, start=None, end=None, *, force=False):
+def cut(src, dst, start=None, end=None, *, overwrite=False, force=None):
     """Writes the samples of the bottle src from start to end, both
     included (None: the first and the last sample), to the new bottle dst,
     as `bottle cut` does."""
-    _zulukit.cut(_path(src), _path(dst), _time(start), _time(end), bool(force))
+    _zulukit.cut(_path(src), _path(dst), _time(start), _time(end), _overwrite(overwrite, force))
 
 
-def cat(dst, srcs, overlap=None, *, force=False):
+def cat(dst, srcs, overlap=None, *, overwrite=False, force=None):
     """Joins the bottles srcs into the new bottle dst in time order, as
     `bottle cat` does; overlap is None (usable samples that differ are an
     error), "first" or "last" (that input wins)."""
     if isinstance(srcs, (str, bytes, _os.PathLike)):
         raise TypeError("srcs must be a sequence of paths")
-    _zulukit.cat(_path(dst), [_path(s) for s in srcs], overlap, bool(force))
+    _zulukit.cat(_path(dst), [_path(s) for s in srcs], overlap, _overwrite(overwrite, force))
 
 
 def gaps(paths, min=1):  # noqa: A002 - the command's option name
@@ -66,11 +73,11 @@ def stats(path):
     return _zulukit.stats(_path(path))
 
 
-def export(src, dst, name="value", units=None, title=None, deflate=0, *, force=False):
+def export(src, dst, name="value", units=None, title=None, deflate=0, *, overwrite=False, force=None):
     """Writes the bottle src as the netCDF-4 file dst, as `bottle export`
     does: the samples as variable name in their own type with the unusable
     value as _FillValue, and a time coordinate that decodes to each
     sample's stamp, as xarray gives the bottle itself."""
     if not _zulukit.can_export():
         raise RuntimeError("zulukit was built without netCDF; export is not available")
-    _zulukit.export(_path(src), _path(dst), str(name), units, title, int(deflate), bool(force))
+    _zulukit.export(_path(src), _path(dst), str(name), units, title, int(deflate), _overwrite(overwrite, force))
