@@ -9,6 +9,8 @@
 #include <numeric>
 #include <type_traits>
 
+#include <sys/stat.h>
+
 #include "core.h"
 #include "format.h"
 #include "samples.h"
@@ -190,8 +192,13 @@ bottle_hdr *SeriesReader::file(std::size_t k) {
     }
     const Piece &p = series_.pieces()[k];
     auto b = std::make_unique<ViewedBottle>(p.name);
+    // A name that leads to another file, bottle or not (a FIFO, say), is
+    // not the file planned.
+    struct stat st;
+    const bool other = !*b && ::stat(p.name.c_str(), &st) == 0 && (st.st_dev != p.id.dev || st.st_ino != p.id.ino);
+    if (other || (*b && replaced(p, *b)))
+        throw Failure(p.name + ": the file was replaced since it was opened", kFailed, "", ESTALE);
     b->require();
-    if (replaced(p, *b)) throw Failure(p.name + ": the file was replaced since it was opened", kFailed, "", ESTALE);
     // Only the samples planned are read; those the file no longer holds
     // read as missing.
     b->get()->nsam = static_cast<std::int32_t>(std::min(b->count(), p.count));
