@@ -78,7 +78,8 @@ void sethead(bottle_hdr *b, double beg, double ivl, int nsam, int type);
 float bread1(bottle_hdr *b, double t, int k);
 
 /* Fills count slots, in the bottle's sample type, with the samples from
- * index(t) on; slots outside the stored samples get usym. */
+ * index(t) on; slots outside the stored samples, and those of samples the
+ * file no longer holds (cut short since it was opened), get usym. */
 void bread(bottle_hdr *b, double t, int count, void *buf);
 
 /* Stores count samples from index(t) on, padding any gap after the last

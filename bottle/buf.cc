@@ -41,6 +41,10 @@ bool valid_page(int n) { return n >= 0 && n <= kLastPage; }
 struct PageState {
     pagebuf pb;
     int error;   // errno of the first failed transfer, 0 while none has
+    // Bytes from the held page's start that the file gave when the page
+    // was loaded, or that were changed since: a page read short (the file
+    // ends in it) holds zeros after them that are no bytes of the file.
+    int held;
     bool quiet;  // failures are recorded but not printed
 };
 static_assert(std::is_standard_layout_v<PageState> && offsetof(PageState, pb) == 0);
@@ -224,33 +228,13 @@ void clrb(pagebuf *pb) {
     const Checked checked(pb);
     pb->dirty = 0;
     pb->page = -1;
+    state_of(pb)->held = 0;
 }
 
 int getfdb(pagebuf *pb) { return pb ? pb->fd : -1; }
 
 int getb(pagebuf *pb, int start, int n, void *dst) {
-    if (!dst) n = 0;
-    auto *out = static_cast<unsigned char *>(dst);
-    const Span s = span_of(start, n);
-    if (s.length == 0) {
-        if (pb) {
-            const Checked checked(pb);
-            page_switch(pb, page_of(std::max(start, 0)));
-        }
-        return 0;
-    }
-    // Positions outside the file's range, like those past its end, read as zeros.
-    if (s.lo > s.start) std::memset(out, 0, static_cast<size_t>(s.lo - s.start));
-    if (s.start + s.length > s.hi) std::memset(out + (s.hi - s.start), 0, static_cast<size_t>(s.start + s.length - s.hi));
-    if (!pb) {
-        std::memset(out, 0, static_cast<size_t>(s.length));
-        return 0;
-    }
-    const Checked checked(pb);
-    // memmove, not memcpy: dst may be the page itself, as ptrb hands it out.
-    for_each_run(pb, start, s, [&](int64_t p, int offset, int run) {
-        std::memmove(out + (p - s.start), pb->data + offset, static_cast<size_t>(run));
-    });
+    zulu::pages::get(pb, start, n, dst);
     return 0;
 }
 
@@ -285,6 +269,7 @@ int reapage(pagebuf *pb, int page) {
         report(pb, "reapage lseek");
         std::memset(pb->data, 0, kPageSize);
         pb->page = -1;
+        state_of(pb)->held = kPageSize;
         trace_read(pb, page, -1);
         return 0;
     }
@@ -297,6 +282,9 @@ int reapage(pagebuf *pb, int page) {
         }
     }
     pb->page = page;
+    // A failed read leaves zeros that stand for the page's bytes (the
+    // failure is recorded); a short one, zeros past the end of the file.
+    state_of(pb)->held = r < 0 ? kPageSize : static_cast<int>(r);
     if (r < 0) {
         std::memset(pb->data, 0, kPageSize);
         trace_read(pb, page, -1);
@@ -311,7 +299,39 @@ int reapage(pagebuf *pb, int page) {
 
 namespace zulu::pages {
 
+std::int64_t get(pagebuf *pb, int start, int n, void *dst) {
+    if (!dst) n = 0;
+    auto *out = static_cast<unsigned char *>(dst);
+    const Span s = span_of(start, n);
+    if (s.length == 0) {
+        if (pb) {
+            const Checked checked(pb);
+            page_switch(pb, page_of(std::max(start, 0)));
+        }
+        return s.lo;
+    }
+    // Positions outside the file's range, like those past its end, read as zeros.
+    if (s.lo > s.start) std::memset(out, 0, static_cast<size_t>(s.lo - s.start));
+    if (s.start + s.length > s.hi) std::memset(out + (s.hi - s.start), 0, static_cast<size_t>(s.start + s.length - s.hi));
+    if (!pb) {
+        std::memset(out, 0, static_cast<size_t>(s.length));
+        return s.lo;
+    }
+    const Checked checked(pb);
+    // Where the bytes the file gave end: at the first run that reaches past
+    // what its page holds.
+    int64_t held_to = s.hi;
+    // memmove, not memcpy: dst may be the page itself, as ptrb hands it out.
+    for_each_run(pb, start, s, [&](int64_t p, int offset, int run) {
+        std::memmove(out + (p - s.start), pb->data + offset, static_cast<size_t>(run));
+        const int held = std::max(state_of(pb)->held, pb->dirty);
+        if (held_to == s.hi && offset + run > held) held_to = p + std::max(held - offset, 0);
+    });
+    return s.lo < s.hi ? held_to : s.lo;
+}
+
 int first_error(const pagebuf *pb) { return pb ? state_of(pb)->error : 0; }
+
 
 void note_error(pagebuf *pb, int error) {
     if (pb) record_error(pb, error);

@@ -156,15 +156,17 @@ bool write_header(int fd, const bottle_hdr *b) {
 // --- Windows ------------------------------------------------------------
 
 // Reads bytes of the file at `position` straight into out, by a positioned
-// read that leaves the descriptor and the record alone: zeros past the end
-// of the file, and zeros when the read fails, whose errno it returns (0
-// when none failed).
-int read_positioned(const bottle_hdr *b, std::int64_t position, std::size_t n, unsigned char *out) {
-    ssize_t got = sysio::read_fully_at(getfdb(b->pbuf), out, n, static_cast<off_t>(position));
-    const int err = got < 0 ? (errno != 0 ? errno : EIO) : 0;
-    if (got < 0) got = 0;
-    std::memset(out + got, 0, n - static_cast<std::size_t>(got));
-    return err;
+// read that leaves the descriptor and the record alone.  Returns the bytes
+// the file gave, fewer than n where it ends sooner.  A failed read leaves
+// zeros, which stand for all n bytes, and its errno in err.
+std::size_t read_positioned(const bottle_hdr *b, std::int64_t position, std::size_t n, unsigned char *out, int &err) {
+    const ssize_t got = sysio::read_fully_at(getfdb(b->pbuf), out, n, static_cast<off_t>(position));
+    if (got < 0) {
+        err = errno != 0 ? errno : EIO;
+        std::memset(out, 0, n);
+        return n;
+    }
+    return static_cast<std::size_t>(got);
 }
 
 // Writes bytes straight to the file at `position`.  The held page is
@@ -386,12 +388,16 @@ int read_window(const bottle_hdr *b, std::int64_t s, std::int64_t count, void *o
     fill_unusable(b, slots, s, s, std::min<std::int64_t>(e, 0));
     if (e > 0 && s < stored) {
         const std::int64_t a = std::max<std::int64_t>(s, 0), z = std::min(e, stored);
-        const std::int64_t bytes = std::max<std::int64_t>(z - a, 0) * w;
+        const std::int64_t bytes = std::max<std::int64_t>(z - a, 0) * w, position = sample_position(b, a);
         unsigned char *into = slots + (a - s) * w;
+        std::int64_t given = 0;  // bytes the file gave
         if (state_of(b)->direct)
-            err = read_positioned(b, sample_position(b, a), static_cast<std::size_t>(bytes), into);
+            given = static_cast<std::int64_t>(read_positioned(b, position, static_cast<std::size_t>(bytes), into, err));
         else
-            getb(b->pbuf, static_cast<int>(sample_position(b, a)), static_cast<int>(bytes), into);
+            given = pages::get(b->pbuf, static_cast<int>(position), static_cast<int>(bytes), into) - position;
+        // Samples that the file no longer holds whole (it was cut short
+        // since it was opened) are not there: no zeros stand in for them.
+        fill_unusable(b, slots, s, a + std::clamp<std::int64_t>(given, 0, bytes) / w, z);
     }
     if (e > stored) fill_unusable(b, slots, s, std::max(stored, s), e);
     return err;

@@ -147,8 +147,10 @@ void show_line(const bottle_hdr *b, char *line, std::size_t n);
 std::int64_t stored_samples(const bottle_hdr *b);
 
 // Fills `count` slots (bytes of the bottle's sample type) with the samples
-// from index `first` on; slots outside the stored samples get the unusable
-// value.  A failed transfer leaves zeros in its slots and sets the error.
+// from index `first` on; slots outside the stored samples, and those of
+// samples the file no longer holds whole (cut short since it was opened),
+// get the unusable value.  A failed transfer leaves zeros in its slots and
+// sets the error.
 void read_at(bottle_hdr *b, std::int64_t first, std::int64_t count, void *out);
 
 // read_at for a bottle opened for direct transfers, changing nothing in the
