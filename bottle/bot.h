@@ -53,8 +53,9 @@ bottle_hdr *bopen(const char *name);
  * Null after a message on standard output. */
 bottle_hdr *bcreat(const char *name, double beg, double ivl, int type);
 
-/* Writes back the page buffer, then the header with the sample count,
- * closes the file and frees the record. */
+/* Writes back the page buffer, then the header with the sample count (no
+ * more than the whole samples the file holds), closes the file and frees
+ * the record. */
 void bclose(bottle_hdr *b);
 
 /* Writes back the held page, then the header with the current sample

@@ -45,6 +45,11 @@ struct PageState {
     // was loaded, or that were changed since: a page read short (the file
     // ends in it) holds zeros after them that are no bytes of the file.
     int held;
+    // The held page's load failed: its bytes are not the file's, except
+    // those changed since, from offset `changed_from` on, which are all a
+    // write-back may put in the file.
+    bool load_failed;
+    int changed_from;
     bool quiet;  // failures are recorded but not printed
 };
 static_assert(std::is_standard_layout_v<PageState> && offsetof(PageState, pb) == 0);
@@ -115,20 +120,23 @@ void trace_read(const pagebuf *pb, int page, long result) {
 // transfer made all the same; after any other failed positioning the
 // transfer would land in the wrong place, and none is made.  True when the
 // transfer may go ahead.
-bool placed_at(pagebuf *pb, int n, const char *what) {
-    if (zulu::sysio::seek_to(pb->fd, page_offset(n))) return true;
+bool placed_at(pagebuf *pb, int n, const char *what, int offset = 0) {
+    if (zulu::sysio::seek_to(pb->fd, page_offset(n) + offset)) return true;
     const int error = errno;
     record_error(pb, error);
     report(pb, what);
     return error == ESPIPE;
 }
 
-// Writes the held page's first `dirty` bytes back; false when that failed.
+// Writes the held page's first `dirty` bytes back (after a failed load,
+// only those changed since); false when that failed.
 bool write_page(pagebuf *pb) {
     const Checked checked(pb);
     // The record is public: a mark or page set by hand is kept within bounds.
     const int n = std::clamp(pb->dirty, 0, kPageSize);
-    if (n == 0) return true;
+    const PageState *st = state_of(pb);
+    const int from = st->load_failed ? std::min(st->changed_from, n) : 0;
+    if (n == from) return true;
     if (!valid_page(pb->page)) {
         // No position to write to: writing at the descriptor's current
         // offset would put the page in the wrong place.
@@ -138,17 +146,17 @@ bool write_page(pagebuf *pb) {
         trace_write(pb, -1);
         return false;
     }
-    if (!placed_at(pb, pb->page, "wripage lseek")) {
+    if (!placed_at(pb, pb->page, "wripage lseek", from)) {
         trace_write(pb, -1);
         return false;
     }
-    if (zulu::sysio::write_fully(pb->fd, pb->data, static_cast<size_t>(n)) < 0) {
+    if (zulu::sysio::write_fully(pb->fd, pb->data + from, static_cast<size_t>(n - from)) < 0) {
         record_error(pb, errno);
         report(pb, "wripage write");
         trace_write(pb, -1);
         return false;
     }
-    if (Verbose) trace_write(pb, n);
+    if (Verbose) trace_write(pb, n - from);
     return true;
 }
 
@@ -220,7 +228,10 @@ void wrib(pagebuf *pb) {
     if (!pb) return;
     const Checked checked(pb);
     // With no page held there is nowhere to write the page back to.
-    if (valid_page(pb->page)) pb->dirty = kPageSize;
+    if (valid_page(pb->page)) {
+        pb->dirty = kPageSize;
+        state_of(pb)->changed_from = 0;
+    }
 }
 
 void clrb(pagebuf *pb) {
@@ -229,6 +240,7 @@ void clrb(pagebuf *pb) {
     pb->dirty = 0;
     pb->page = -1;
     state_of(pb)->held = 0;
+    state_of(pb)->load_failed = false;
 }
 
 int getfdb(pagebuf *pb) { return pb ? pb->fd : -1; }
@@ -248,6 +260,7 @@ int putb(pagebuf *pb, int start, int n, const void *src) {
     for_each_run(pb, start, s, [&](int64_t p, int offset, int run) {
         std::memmove(pb->data + offset, in + (p - s.start), static_cast<size_t>(run));
         pb->dirty = std::max(pb->dirty, offset + run);
+        state_of(pb)->changed_from = std::min(state_of(pb)->changed_from, offset);
     });
     return 0;
 }
@@ -270,6 +283,7 @@ int reapage(pagebuf *pb, int page) {
         std::memset(pb->data, 0, kPageSize);
         pb->page = -1;
         state_of(pb)->held = kPageSize;
+        state_of(pb)->load_failed = false;
         trace_read(pb, page, -1);
         return 0;
     }
@@ -285,6 +299,8 @@ int reapage(pagebuf *pb, int page) {
     // A failed read leaves zeros that stand for the page's bytes (the
     // failure is recorded); a short one, zeros past the end of the file.
     state_of(pb)->held = r < 0 ? kPageSize : static_cast<int>(r);
+    state_of(pb)->load_failed = r < 0;
+    state_of(pb)->changed_from = kPageSize;
     if (r < 0) {
         std::memset(pb->data, 0, kPageSize);
         trace_read(pb, page, -1);

@@ -492,6 +492,18 @@ void report(const char *routine, const char *what) {
 void write_back_header(bottle_hdr *b, int fd, const char *routine) {
     const int flags = sysio::calls().fcntl_getfl(fd);
     if (!state_of(b)->writable || (flags >= 0 && (flags & O_ACCMODE) == O_RDONLY)) return;
+    // The count written back is at most the whole samples that a regular
+    // file holds from the data offset: after a write that failed (a full
+    // disk) the header still agrees with the file.  The record takes it as
+    // well, so that a later write pads the samples lost.
+    struct stat st;
+    if (sysio::calls().fstat(fd, &st) != 0) {
+        record_error(b, errno);
+        if (!state_of(b)->quiet) report(routine, "fstat");
+    } else if (S_ISREG(st.st_mode) && format::valid_type(b->type)) {
+        const std::int64_t held = std::max<std::int64_t>(st.st_size - b->doff, 0) / width_of(b->type);
+        if (held < b->nsam) b->nsam = static_cast<std::int32_t>(held);
+    }
     if (write_header(fd, b)) return;
     record_error(b, errno);
     if (!state_of(b)->quiet) report(routine, "header write");

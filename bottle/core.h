@@ -182,7 +182,9 @@ int error(const bottle_hdr *b);
 bool writable(const bottle_hdr *b);
 
 // Writes back the held page and, on a writable bottle, the header with the
-// current sample count.  False when anything failed, now or before.
+// current sample count, lowered to the whole samples that the file holds
+// where it holds fewer (a write failed).  False when anything failed, now
+// or before.
 bool flush(bottle_hdr *b, const char *routine = "bflush");
 
 // Flushes as flush does, then, on a writable bottle, waits until the file
