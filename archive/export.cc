@@ -109,7 +109,8 @@ void check(int status, const std::string &file) {
     if (status == NC_NOERR) return;
     const int e = errno;
     const bool disk = e == ENOSPC || e == EDQUOT || e == EFBIG || e == EIO || e == EROFS;
-    throw Failure("cannot write " + file + ": " + (disk ? std::strerror(e) : nc_strerror(status)));
+    if (disk) throw system_failure("cannot write " + file, e);
+    throw Failure("cannot write " + file + ": " + nc_strerror(status));
 }
 
 template <class T>

@@ -168,8 +168,9 @@ private:
             if (hi == p.offset + p.count) p.bottle.reset();  // its last samples: close it
         }
         if (conflicting)
-            throw Failure("the inputs overlap and differ, first at " + timetext::iso_time(grid_.time(conflict)) +
-                          " (in " + conflicting->name + "); --overlap first or --overlap last says which input wins");
+            throw Failure::hinted("the inputs overlap and differ, first at " + timetext::iso_time(grid_.time(conflict)) +
+                                      " (in " + conflicting->name + ")",
+                                  "; --overlap first or --overlap last says which input wins");
         core::write_at(out_, b, n, block_.data());
         target_.start_writeback();
     }

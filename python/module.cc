@@ -309,18 +309,18 @@ public:
     // A failure not yet raised by the call that met it is raised here.
     void close() {
         int err = 0;
-        std::string failed;
+        std::optional<archive::Failure> failed;
         {
             py::gil_scoped_release unlocked;
             std::unique_lock lock(mutex_);
             try {
                 err = finish();
             } catch (const archive::Failure &failure) {
-                failed = failure.what();
+                failed = failure;
             }
         }
         if (err != 0) raise_os_error(err, path_);
-        if (!failed.empty()) raise_failure(archive::Failure(failed), path_, overwrite_);
+        if (failed) raise_failure(*failed, path_, overwrite_);
     }
 
     // The line bshow prints, without its leading blank and newline.
@@ -501,11 +501,15 @@ private:
 
     [[noreturn]] void raise_read_only() const { raise_os_error(EBADF, path_, "bottle opened for reading (mode 'r')"); }
 
-    // An archive Failure as the exception Python has for it.
+    // An archive Failure as the OSError Python has for it: of its errno's
+    // subclass, with the command's text less its hints on options.
     [[noreturn]] static void raise_failure(const archive::Failure &failure, const std::string &path, bool overwrite) {
         struct stat st;
         if (!overwrite && ::stat(path.c_str(), &st) == 0) raise_os_error(EEXIST, path);
-        PyErr_SetString(PyExc_OSError, failure.what());
+        if (failure.error_number() != 0)
+            PyErr_SetObject(PyExc_OSError, py::make_tuple(failure.error_number(), failure.message()).ptr());
+        else
+            PyErr_SetString(PyExc_OSError, failure.message().c_str());
         throw py::error_already_set();
     }
 
@@ -654,4 +658,7 @@ PYBIND11_MODULE(_zulukit, m) {
     m.def("record_dtype", &record_dtype);
 
     zulukit::bind_archive(m);
+#ifdef ZULU_FAULT_HOOK
+    zulukit::bind_fault_hook(m);
+#endif
 }
