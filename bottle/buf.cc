@@ -41,6 +41,8 @@ bool valid_page(int n) { return n >= 0 && n <= kLastPage; }
 struct PageState {
     pagebuf pb;
     int error;   // errno of the first failed transfer, 0 while none has
+    int latest;  // errno of the latest failed transfer
+    unsigned failures;  // failed transfers so far
     // Bytes from the held page's start that the file gave when the page
     // was loaded, or that were changed since: a page read short (the file
     // ends in it) holds zeros after them that are no bytes of the file.
@@ -59,7 +61,9 @@ const PageState *state_of(const pagebuf *pb) { return reinterpret_cast<const Pag
 
 void record_error(pagebuf *pb, int error) {
     PageState *st = state_of(pb);
-    if (st->error == 0) st->error = error != 0 ? error : EIO;
+    st->latest = error != 0 ? error : EIO;
+    if (st->error == 0) st->error = st->latest;
+    ++st->failures;
 }
 
 // Reports a failed call as perror does, unless the buffer is quiet.
@@ -348,6 +352,9 @@ std::int64_t get(pagebuf *pb, int start, int n, void *dst) {
 
 int first_error(const pagebuf *pb) { return pb ? state_of(pb)->error : 0; }
 
+unsigned failure_count(const pagebuf *pb) { return pb ? state_of(pb)->failures : 0; }
+
+int latest_error(const pagebuf *pb) { return pb ? state_of(pb)->latest : 0; }
 
 void note_error(pagebuf *pb, int error) {
     if (pb) record_error(pb, error);

@@ -59,6 +59,8 @@ struct BottleState {
     bool direct;    // windows bypass the page buffer
     bool quiet;     // failures print nothing
     int error;      // errno of the first failed header or window transfer
+    int latest;     // errno of the latest one
+    unsigned failures;  // failed header and window transfers so far
 };
 static_assert(std::is_standard_layout_v<BottleState> && offsetof(BottleState, hdr) == 0);
 
@@ -67,7 +69,9 @@ const BottleState *state_of(const bottle_hdr *b) { return reinterpret_cast<const
 
 void record_error(bottle_hdr *b, int err) {
     BottleState *st = state_of(b);
-    if (st->error == 0) st->error = err != 0 ? err : EIO;
+    st->latest = err != 0 ? err : EIO;
+    if (st->error == 0) st->error = st->latest;
+    ++st->failures;
 }
 
 // Samples of the bottle that lie wholly within the largest file.  Every
@@ -209,7 +213,7 @@ Opened open(const char *name, const OpenOptions &options) {
         result.error = OpenError::kNoMemory;
         return result;
     }
-    *st = BottleState{{}, writable, options.direct, options.quiet, 0};
+    *st = BottleState{{}, writable, options.direct, options.quiet, 0, 0, 0};
     bottle_hdr *b = &st->hdr;
     b->pbuf = openb(fd.fd);
     if (!b->pbuf) {
@@ -470,6 +474,14 @@ void show_line(const bottle_hdr *b, char *line, std::size_t n) {
 int error(const bottle_hdr *b) {
     const int own = state_of(b)->error;
     return own != 0 ? own : pages::first_error(b->pbuf);
+}
+
+FailureMark failure_mark(const bottle_hdr *b) { return {state_of(b)->failures, pages::failure_count(b->pbuf)}; }
+
+int error_since(const bottle_hdr *b, const FailureMark &mark) {
+    if (state_of(b)->failures != mark.own) return state_of(b)->latest;
+    if (pages::failure_count(b->pbuf) != mark.pages) return pages::latest_error(b->pbuf);
+    return 0;
 }
 
 bool writable(const bottle_hdr *b) { return state_of(b)->writable; }

@@ -178,6 +178,16 @@ WriteResult write_at(bottle_hdr *b, std::int64_t first, std::int64_t count, cons
 // header or window), or 0 while none has.
 int error(const bottle_hdr *b);
 
+// A note of the failed transfers so far; error_since gives the errno of
+// the latest failure after it (0 when there was none), so that a caller
+// learns whether one call met a failure where error() says whether any
+// transfer ever has.
+struct FailureMark {
+    unsigned own = 0, pages = 0;
+};
+FailureMark failure_mark(const bottle_hdr *b);
+int error_since(const bottle_hdr *b, const FailureMark &mark);
+
 // Whether the bottle writes anything back (false when opened for reading).
 bool writable(const bottle_hdr *b);
 

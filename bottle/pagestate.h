@@ -13,6 +13,12 @@ namespace zulu::pages {
 // a write-back or a load), or 0 while none has.
 int first_error(const pagebuf *pb);
 
+// The failed transfers of this buffer so far, and the errno of the latest
+// (0 while none has failed): a caller that notes the count before an
+// operation learns whether the operation met a failure.
+unsigned failure_count(const pagebuf *pb);
+int latest_error(const pagebuf *pb);
+
 // Copies n file bytes from position start to dst as getb does, and
 // returns the position where the bytes the file gave end: the bytes from
 // max(start, 0) up to it came from the file (or were written through the

@@ -245,22 +245,23 @@ public:
             if (!core::placeable(b, first, n))
                 throw py::value_error("the window reaches past the largest bottle file (2 GiB); nothing was written");
             int cut_error = 0;
+            const core::FailureMark mark = core::failure_mark(b);  // every failure of this call is raised
             format::with_sample_type(type_, [&](auto tag) {
                 using T = decltype(tag);
                 const T *v = static_cast<const T *>(info.ptr);
                 if (!checked && n > 0 && past_the_end(b, first)) {
-                    refused = write_appending(b, first, n, v, format::unusable_as<T>(usym_), cut_error);
+                    refused = write_appending(b, first, n, v, format::unusable_as<T>(usym_), cut_error, mark);
                     return;
                 }
                 const Scan scan = scan_samples(v, n, format::unusable_as<T>(usym_), !checked);
                 refused = scan.first_unusable;
                 if (refused >= 0) return;
                 if (scan.any_nan)
-                    write_staged(b, first, n, v);
+                    write_staged(b, first, n, v, mark);
                 else
                     core::write_at(b, first, n, v);  // as they are, in one transfer
             });
-            return cut_error != 0 ? cut_error : fresh_error(b);
+            return cut_error != 0 ? cut_error : core::error_since(b, mark);
         });
         if (err != 0) raise_os_error(err, path_);
         return refused;
@@ -301,12 +302,17 @@ public:
     }
 
     void flush() {
-        const int err = exclusive([&](bottle_hdr *b) { return core::flush(b) ? 0 : fresh_error(b, true); });
+        const int err = exclusive([&](bottle_hdr *b) {
+            if (core::flush(b)) return 0;
+            const int first = core::error(b);
+            return first != 0 ? first : EIO;
+        });
         if (err != 0) raise_os_error(err, path_);
     }
 
     // Writes back and closes; a new bottle is then renamed onto its target.
-    // A failure not yet raised by the call that met it is raised here.
+    // Any failure of the bottle's transfers is raised here, whether or not
+    // the call that met it raised it too.
     void close() {
         int err = 0;
         std::optional<archive::Failure> failed;
@@ -361,20 +367,18 @@ private:
         return f(live());
     }
 
-    // Closes the bottle and commits a new one; an error not yet raised, or
-    // 0.  Called with the lock held (or from the destructor).
+    // Closes the bottle and commits a new one; the errno of the first
+    // failure of its transfers, or 0.  Called with the lock held (or from
+    // the destructor).
     int finish() {
         if (!b_) return 0;
         bottle_hdr *b = std::exchange(b_, nullptr);
         const bool flushed = core::flush(b);
-        const int err = core::error(b);
-        const bool closed = core::close(b);  // frees b
+        int err = 0;
+        const bool closed = core::close(b, "bclose", &err);  // frees b
         std::unique_ptr<archive::OutputTarget> target = std::move(target_);
-        // A new bottle that met a failure is not made: that is news even
-        // where the failure was raised before.
-        if (err != 0) return err != reported_ || target ? err : 0;
-        if (!flushed || !closed) return EIO;
-        if (target) target->commit();  // dropped uncommitted on a failure: the temporary file goes
+        if (!flushed || !closed) return err != 0 ? err : EIO;  // a new bottle is not made: its temporary file goes
+        if (target) target->commit();
         return 0;
     }
 
@@ -424,10 +428,11 @@ private:
     // (one pass over the samples in memory, not two).  A block with NaN is
     // written again through the staging block; the unusable value cuts the
     // file back to its old end, so that nothing is written, and is the
-    // index returned.  A failure to cut it back goes to `cut_error`.
+    // index returned.  A failure to cut it back goes to `cut_error`; a
+    // failed transfer since `mark` ends the writing.
     template <class T>
     static std::int64_t write_appending(bottle_hdr *b, std::int64_t first, std::int64_t n, const T *v, T unusable,
-                                        int &cut_error) {
+                                        int &cut_error, const core::FailureMark &mark) {
         constexpr std::int64_t kBlock = (std::int64_t{256} << 10) / sizeof(T);
         const std::int32_t nsam = b->nsam;
         const off_t end = b->doff + static_cast<off_t>(nsam) * static_cast<off_t>(sizeof(T));
@@ -440,8 +445,8 @@ private:
                 b->nsam = nsam;
                 return done + scan.first_unusable;
             }
-            if (scan.any_nan) write_staged(b, first + done, k, v + done);
-            if (core::error(b)) break;
+            if (scan.any_nan) write_staged(b, first + done, k, v + done, mark);
+            if (core::error_since(b, mark) != 0) break;
         }
         return -1;
     }
@@ -449,9 +454,11 @@ private:
     // Writes samples with NaN among them through a staging block that
     // holds the unusable value in their place, and lies in memory as the
     // samples will in the file (the header puts sample 0 at byte 40): the
-    // kernel copies aligned runs much faster.
+    // kernel copies aligned runs much faster.  A failed transfer since
+    // `mark` ends the writing.
     template <class T>
-    static void write_staged(bottle_hdr *b, std::int64_t first, std::int64_t n, const T *in) {
+    static void write_staged(bottle_hdr *b, std::int64_t first, std::int64_t n, const T *in,
+                             const core::FailureMark &mark) {
         constexpr std::int64_t kSlots = (std::int64_t{1} << 20) / sizeof(T);
         constexpr std::size_t kAlign = 64;
         std::vector<unsigned char> block(kSlots * sizeof(T) + kAlign);
@@ -466,7 +473,7 @@ private:
                 staged[i] = v != v ? unusable : v;  // NaN, where T is floating
             }
             core::write_at(b, first + done, k, staged);
-            if (core::error(b) || k == 0) break;
+            if (core::error_since(b, mark) != 0 || k == 0) break;
             done += k;
         }
     }
@@ -489,14 +496,6 @@ private:
         if (info.itemsize != width || info.ndim != 1 || (info.shape[0] > 1 && info.strides[0] != width))
             throw py::value_error("samples must be a contiguous one-dimensional array of the bottle's type");
         return info.shape[0];
-    }
-
-    // The error state when it has changed since last raised (then noted
-    // as raised), else 0; `always` gives EIO for a failure without one.
-    int fresh_error(bottle_hdr *b, bool always = false) {
-        const int err = core::error(b);
-        if (err != 0 && err != reported_) return reported_ = err;
-        return always ? (err != 0 ? err : EIO) : 0;
     }
 
     [[noreturn]] void raise_read_only() const { raise_os_error(EBADF, path_, "bottle opened for reading (mode 'r')"); }
@@ -523,7 +522,6 @@ private:
     const float ivl_;
     const int type_;
     const std::int32_t usym_;
-    int reported_ = 0;        // the error state when last raised
     bool overwrite_ = true;   // a new bottle may replace a file of its name
 };
 

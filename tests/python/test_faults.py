@@ -1,5 +1,7 @@
-"""zulukit when the system fails it or files change under it: jobs that
-meet a failed system call."""
+"""zulukit when the system fails it or files change under it: writes that
+fail, files cut short after they were opened, jobs that meet a failed
+system call, names as long as the file system allows, and threads that
+format dates with settings of their own."""
 
 import errno
 import itertools
@@ -12,6 +14,101 @@ import pytest
 
 import zulukit
 from zulukit import _zulukit
+
+# --- Writes that fail -------------------------------------------------------
+
+WINDOWS = [(200, np.arange(50.0)), (500, np.arange(30.0)), (100, np.array([1.0, np.nan, 3.0]))]
+
+
+def _write_and_close(path, mode):
+    """Opens path ("r+") or makes it anew ("w"), writes WINDOWS and closes:
+    the OSError each step raised, by step."""
+    raised = []
+    try:
+        b = zulukit.open(path, "r+") if mode == "r+" else zulukit.create(path, 0, 1, "double", overwrite=True)
+    except OSError as e:
+        return [("open", e)]
+    for t, values in WINDOWS:
+        try:
+            b.write(t, values)
+        except OSError as e:
+            raised.append(("write", e))
+    try:
+        b.close()
+    except OSError as e:
+        raised.append(("close", e))
+    return raised
+
+
+@pytest.mark.skipif(not hasattr(_zulukit, "_fail_call"), reason="built without the tests' fault hook")
+@pytest.mark.parametrize("mode", ["r+", "w"])
+@pytest.mark.parametrize("kind,code", [("EIO", errno.EIO), ("ENOSPC", errno.ENOSPC)])
+def test_every_failed_call_of_a_write_raises_and_the_header_counts_only_what_the_file_holds(mode, kind, code,
+                                                                                           tmp_path):
+    path = tmp_path / "f.bot"
+
+    def reset():
+        with zulukit.create(path, 0, 1, "double", overwrite=True) as b:
+            b.write(0, np.arange(300.0))
+        return path.read_bytes()
+
+    reset()
+    assert _write_and_close(path, mode) == []
+    new = path.read_bytes()
+    for n in itertools.count(1):
+        old = reset()
+        _zulukit._fail_call(kind, n)
+        try:
+            raised = _write_and_close(path, mode)
+        finally:
+            call, _ = _zulukit._stop_failing() or (None, False)
+        if call is None:
+            assert raised == [] and path.read_bytes() == new
+            break
+        assert os.listdir(tmp_path) == ["f.bot"], call
+        if call != "fcntl":  # only asks whether the descriptor is writable
+            assert raised, f"call {n} ({call}) failed unreported"
+            assert all(e.errno == code for _, e in raised), (call, raised)
+            assert raised[-1][0] in ("open", "close"), (call, raised)  # close() raises it again
+        if mode == "w":
+            assert path.read_bytes() in (old, new), call  # new only once renamed into place
+        with zulukit.open(path) as b:
+            assert b.header.nsam <= b.header.count, call
+    assert n > 10
+
+
+# Run in a child whose largest file is 4096 bytes: every write past that
+# fails, each one in turn.
+FULL_DISK = """
+import resource, signal, sys, numpy as np, zulukit
+signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))
+b = zulukit.open(sys.argv[1], "r+")
+raised = []
+for i in range(4):
+    try:
+        b.write(100 + 1000 * i, np.ones(1000))
+    except OSError as e:
+        raised.append(e.errno)
+try:
+    b.close()
+except OSError as e:
+    raised.append(e.errno)
+print(raised)
+"""
+
+
+def test_each_write_onto_a_full_disk_raises_and_so_does_close(tmp_path):
+    path = tmp_path / "full.bot"
+    with zulukit.create(path, 0, 1, "double") as b:
+        b.write(0, np.arange(100.0))
+    run = subprocess.run([sys.executable, "-c", FULL_DISK, str(path)], capture_output=True, text=True,
+                         env=os.environ)
+    assert run.stdout.strip() == str([errno.EFBIG] * 5), run.stderr
+    with zulukit.open(path) as b:
+        assert b.header.nsam == b.header.count == (4096 - 40) // 8
+        assert b.read(0, 100).tolist() == list(range(100))
+
 
 # --- Jobs that meet a failed system call ------------------------------------
 
@@ -39,7 +136,7 @@ def _command_message(words):
     return run.stderr.strip().split(": ", 1)[1]
 
 
-@pytest.mark.parametrize("name", ["cut", "cat", "export"])
+@pytest.mark.parametrize("name", ["cut", "cat", "export", "create"])
 def test_a_failed_system_call_is_an_oserror_with_its_errno_and_the_commands_text(name, tmp_path):
     if name == "export" and not _zulukit.can_export():
         pytest.skip("built without netCDF")
