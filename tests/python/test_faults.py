@@ -1,7 +1,6 @@
 """zulukit when the system fails it or files change under it: writes that
 fail, files cut short after they were opened, jobs that meet a failed
-system call, names as long as the file system allows, and threads that
-format dates with settings of their own."""
+system call."""
 
 import errno
 import itertools
@@ -108,6 +107,22 @@ def test_each_write_onto_a_full_disk_raises_and_so_does_close(tmp_path):
     with zulukit.open(path) as b:
         assert b.header.nsam == b.header.count == (4096 - 40) // 8
         assert b.read(0, 100).tolist() == list(range(100))
+
+
+# --- Files cut short after they were opened ---------------------------------
+
+
+def test_samples_cut_off_after_open_read_as_the_unusable_value(tmp_path):
+    path = tmp_path / "cut.bot"
+    with zulukit.create(path, 0, 1, "float") as b:
+        b.write(0, np.arange(1, 11))
+    with zulukit.open(path) as b:
+        os.truncate(path, 40 + 5 * 4)
+        u = b.unusable
+        assert b.read().tolist() == [1, 2, 3, 4, 5] + [u] * 5
+        assert b.read(masked=True).mask.tolist() == [False] * 5 + [True] * 5
+        assert b[-1] == u and np.isnan(b.to_pandas().iloc[-1])
+    assert zulukit.stats(path)["count"] == 5
 
 
 # --- Jobs that meet a failed system call ------------------------------------
