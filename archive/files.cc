@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -147,6 +148,20 @@ Renamed rename_without_replacing(const std::string &from, const std::string &to)
     if (sys().rename_noreplace(from.c_str(), to.c_str()) == 0) return Renamed::kMoved;
     if (errno != EINVAL && errno != ENOSYS) return Renamed::kNot;
     return sys().link(from.c_str(), to.c_str()) == 0 ? Renamed::kLinked : Renamed::kNot;
+}
+
+// The part of the name `base` that the temporary file beside it shows,
+// ".PART.XXXXXX": all of it where that name stays within the longest the
+// file system of `directory` takes, else as much as does, cut before a
+// character (of UTF-8) rather than inside one.
+std::string visible_part(const std::string &base, const std::string &directory) {
+    const long most = pathconf(directory.c_str(), _PC_NAME_MAX);
+    const std::size_t longest = most > 0 ? static_cast<std::size_t>(most) : NAME_MAX;
+    constexpr std::size_t kAround = sizeof "..XXXXXX" - 1;
+    if (base.size() + kAround <= longest) return base;
+    std::size_t n = longest > kAround ? longest - kAround : 0;
+    while (n > 0 && (static_cast<unsigned char>(base[n]) & 0xC0) == 0x80) --n;
+    return base.substr(0, n);
 }
 
 // What a file that is not a regular one is, for messages.
@@ -423,7 +438,7 @@ void OutputTarget::create_temporary(const std::string &path) {
     const std::size_t slash = path.rfind('/');
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
     if (base.empty() || base == "." || base == "..") throw Failure(quoted(shown_) + " is not a file name");
-    std::string pattern = directory_of(path) + "/." + base + ".XXXXXX";
+    std::string pattern = directory_of(path) + "/." + visible_part(base, directory_of(path)) + ".XXXXXX";
     if (pattern.size() >= kLongestPath)
         throw Failure("the file name " + quoted(path) + " is too long", kFailed, "", ENAMETOOLONG);
     target_ = path;

@@ -1,6 +1,6 @@
 """zulukit when the system fails it or files change under it: writes that
 fail, files cut short after they were opened, jobs that meet a failed
-system call."""
+system call, and names as long as the file system allows."""
 
 import errno
 import itertools
@@ -184,3 +184,23 @@ def test_a_failed_system_call_is_an_oserror_with_its_errno_and_the_commands_text
             _zulukit._stop_failing()
         assert sorted(os.listdir(tmp_path)) == ["a.bot", "old"]
     assert n > 5
+
+
+# --- Names as long as the file system allows --------------------------------
+
+
+@pytest.mark.parametrize("length", [248, 255])
+@pytest.mark.parametrize("name", ["cut", "create"])
+def test_names_as_long_as_the_file_system_allows_are_written(name, length, tmp_path):
+    src = tmp_path / "a.bot"
+    with zulukit.create(src, 0, 1, "double") as b:
+        b.write(0, np.arange(300.0))
+    # Two-byte characters up to the end: the temporary name is cut short
+    # among them.
+    odd = length % 2
+    long = tmp_path / ("x" * (2 - odd) + "\u00e9" * ((length - 6 + odd) // 2) + ".bot")
+    assert len(os.fsencode(long.name)) == length
+    _run(name, src, long)
+    assert zulukit.open(long).read().tolist() == list(range(300))
+    assert sorted(os.listdir(tmp_path)) == sorted(["a.bot", long.name])
+
