@@ -12,6 +12,7 @@
 
 #include "calendar.h"
 #include "samples.h"
+#include "timetext.h"
 
 #if ZULU_WITH_NETCDF
 #include <hdf5.h>
@@ -21,10 +22,18 @@
 
 namespace zulu::archive {
 
-TimeAxis::TimeAxis(const Grid &grid) : grid_(grid) {
+TimeAxis::TimeAxis(const Grid &grid, const std::string &name) : grid_(grid) {
     constexpr double kUnitsPerSecond[] = {1, 1e3, 1e6};
     constexpr const char *kUnitNames[] = {"seconds", "milliseconds", "microseconds"};
-    const double beg = grid.begin();
+    // Values are whole numbers of units, exact in a double up to 2^53.
+    constexpr double kExact = 0x1p53;
+    const double beg = grid.begin(), last = grid.count() > 0 ? grid.end_time() : beg;
+    // The date of the reference, and the values, hold times within the
+    // limit of the printed times (about 285 million years from 1970).
+    for (const double t : {beg, last})
+        if (!(std::fabs(t) < timetext::kIsoTimeLimit))
+            throw Failure(name + ": the sample times reach " + timetext::iso_time(t) +
+                          ", beyond what the time coordinate holds");
     reference_ = std::floor(beg);
     const double fraction = beg - reference_;  // exact
     const std::int64_t rate = whole_rate(grid.stored_interval());
@@ -36,11 +45,14 @@ TimeAxis::TimeAxis(const Grid &grid) : grid_(grid) {
                                           : std::fabs(step - std::nearbyint(step)) <= 1e-9 * std::fabs(step);
         if (whole_step && (start == std::nearbyint(start) || u == 2)) {
             unit = u;
-            per_step_ = static_cast<std::int64_t>(std::nearbyint(step));
+            if (std::fabs(step) < kExact) per_step_ = static_cast<std::int64_t>(std::nearbyint(step));
             break;
         }
     }
     per_second_ = kUnitsPerSecond[unit];
+    if (!(std::fabs(last - reference_) * per_second_ < kExact))
+        throw Failure(name + ": the sample times span more than the time coordinate holds exactly in " +
+                      kUnitNames[unit]);
     start_ = static_cast<std::int64_t>(std::nearbyint(fraction * per_second_));
     const auto day = calendar::floor_div(static_cast<std::int64_t>(reference_), 86400);
     const auto of_day = static_cast<std::int64_t>(reference_) - day * 86400;
@@ -270,7 +282,7 @@ void export_netcdf(const std::string &src, const std::string &dst, const ExportR
     const ViewedBottle bottle(src);
     bottle.require_reachable();
     const Grid grid = bottle.grid_for_times();
-    const TimeAxis axis(grid);
+    const TimeAxis axis(grid, bottle.name());
     Dataset nc(target.temp_path(), target.name());
     with_sample_type(bot_type(bottle.get()), [&](auto tag) {
         using T = decltype(tag);

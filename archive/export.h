@@ -44,9 +44,12 @@ void export_netcdf(const std::string &src, const std::string &dst, const ExportR
 // the coarsest of seconds, milliseconds and microseconds in which the
 // begin time's fraction and the interval are whole; values are whole
 // numbers (microseconds rounded to the nearest where no unit is exact).
+// Times the coordinate cannot hold (beyond about 285 million years from
+// 1970, or values past what a double holds exactly) are a Failure naming
+// the bottle `name`.
 class TimeAxis {
 public:
-    explicit TimeAxis(const Grid &grid);
+    TimeAxis(const Grid &grid, const std::string &name);
     const std::string &units() const { return units_; }
     double value(std::int64_t i) const;
     // Whether every value of `count` samples fits a 32-bit integer.
