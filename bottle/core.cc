@@ -458,12 +458,14 @@ WriteResult write_at(bottle_hdr *b, std::int64_t s, std::int64_t count, const vo
 
 double end_time(const bottle_hdr *b) { return b->beg + (static_cast<double>(b->nsam) - 1) * static_cast<double>(b->ivl); }
 
-void show_line(const bottle_hdr *b, char *line, std::size_t n) {
+void show_line(const bottle_hdr *b, char *line, std::size_t n) { show_line(b, line, n, dtoa_fmt, zone); }
+
+void show_line(const bottle_hdr *b, char *line, std::size_t n, int layout, int zone_hours) {
     // Empty to start with: dtoa writes nothing for a layout it lacks.
     char first[40] = "";
     char last[40] = "";
-    dtoa(b->beg, first);
-    dtoa(end_time(b), last);
+    dtoa_r(b->beg, first, layout, zone_hours);
+    dtoa_r(end_time(b), last, layout, zone_hours);
     const char *name = format::valid_type(b->type) ? format::kTypes[static_cast<std::size_t>(b->type)].name : "?";
     std::snprintf(line, n, " %s -> %s  sec: %.0f  %s: %ld\n", first, last, static_cast<double>(b->ivl), name,
                   static_cast<long>(b->nsam));

@@ -139,8 +139,10 @@ double end_time(const bottle_hdr *b);
 
 // The line bshow prints (" FIRST -> LAST  sec: IVL  TYPE: COUNT\n", the
 // times as dtoa writes them), written into line (n bytes at most, the NUL
-// included).
+// included); the second form writes the times in the layout and zone it is
+// given, not the process-wide ones.
 void show_line(const bottle_hdr *b, char *line, std::size_t n);
+void show_line(const bottle_hdr *b, char *line, std::size_t n, int layout, int zone_hours);
 
 // Samples of the open bottle that its reads can reach: nsam, within the
 // largest file.

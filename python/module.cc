@@ -6,8 +6,9 @@
 //
 // Nothing here prints: bottles are opened quiet, and every failure becomes
 // a Python exception.  File transfers run without the GIL, so that threads
-// working on distinct bottles proceed side by side; the date routines read
-// process-wide settings (zone, dtoa_fmt) and run with the GIL held.
+// working on distinct bottles proceed side by side.  Dates are written and
+// read by the date routines' reentrant forms, with the zone and layout of
+// each call: no call depends on settings another thread changes.
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -329,11 +330,12 @@ public:
         if (failed) raise_failure(*failed, path_, overwrite_);
     }
 
-    // The line bshow prints, without its leading blank and newline.
+    // The line bshow prints, without its leading blank and newline, its
+    // times in layout 0 and GMT.
     std::string show() const {
         char line[160] = "";
         shared([&](bottle_hdr *b) {
-            core::show_line(b, line, sizeof line);
+            core::show_line(b, line, sizeof line, 0, 0);
             return 0;
         });
         std::string text(line);
@@ -527,24 +529,6 @@ private:
 
 // --- Dates --------------------------------------------------------------
 
-// Sets the zone and layout for one call and puts the program's own back.
-class DateSettings {
-public:
-    DateSettings(int z, int layout = dtoa_fmt) : zone_(zone), layout_(dtoa_fmt) {
-        zone = z;
-        dtoa_fmt = layout;
-    }
-    ~DateSettings() {
-        zone = zone_;
-        dtoa_fmt = layout_;
-    }
-    DateSettings(const DateSettings &) = delete;
-    DateSettings &operator=(const DateSettings &) = delete;
-
-private:
-    int zone_, layout_;
-};
-
 // The time a text names, in the forms the bottle command reads.
 double parse_time(const std::string &text) {
     zulu::timetext::TimeProblem problem;
@@ -557,20 +541,18 @@ double parse_time(const std::string &text) {
 using Times = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
 Times atod_all(const std::vector<std::string> &texts, int z) {
-    DateSettings settings(z);
     Times out(static_cast<py::ssize_t>(texts.size()));
     double *t = out.mutable_data();
-    for (std::size_t i = 0; i < texts.size(); ++i) t[i] = atod(texts[i].c_str());
+    for (std::size_t i = 0; i < texts.size(); ++i) t[i] = atod_r(texts[i].c_str(), z);
     return out;
 }
 
 py::list dtoa_all(const Times &times, int layout, int z) {
-    DateSettings settings(z, layout);
     const double *t = times.data();
     py::list out(times.size());
     for (py::ssize_t i = 0; i < times.size(); ++i) {
         char text[41] = "";
-        dtoa(t[i], text);
+        dtoa_r(t[i], text, layout, z);
         text[40] = '\0';
         out[static_cast<std::size_t>(i)] = py::str(text);
     }
@@ -588,24 +570,22 @@ py::dtype record_dtype() {
 }
 
 py::array dtov_all(const Times &times, int z) {
-    DateSettings settings(z);
     py::array out(record_dtype(), std::vector<py::ssize_t>{times.size()});
     auto *v = static_cast<datevec *>(out.mutable_data());
     const double *t = times.data();
-    for (py::ssize_t i = 0; i < times.size(); ++i) dtov(t[i], &v[i]);
+    for (py::ssize_t i = 0; i < times.size(); ++i) dtov_r(t[i], &v[i], z);
     return out;
 }
 
 Times vtod_all(const py::array &records, int z) {
     if (!records.dtype().equal(record_dtype())) throw py::type_error("records must have the dtype of dtov's result");
     const py::array copy = py::array::ensure(records, py::array::c_style);
-    DateSettings settings(z);
     Times out(copy.size());
     const auto *v = static_cast<const datevec *>(copy.data());
     double *t = out.mutable_data();
     for (py::ssize_t i = 0; i < copy.size(); ++i) {
         datevec record = v[i];  // vtod fills in a day of the year of 0
-        t[i] = vtod(&record);
+        t[i] = vtod_r(&record, z);
     }
     return out;
 }

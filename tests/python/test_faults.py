@@ -1,7 +1,9 @@
 """zulukit when the system fails it or files change under it: writes that
 fail, files cut short after they were opened, jobs that meet a failed
-system call, and names as long as the file system allows."""
+system call, names as long as the file system allows, and dates formatted
+with settings of their own."""
 
+import ctypes
 import errno
 import itertools
 import os
@@ -204,3 +206,26 @@ def test_names_as_long_as_the_file_system_allows_are_written(name, length, tmp_p
     assert zulukit.open(long).read().tolist() == list(range(300))
     assert sorted(os.listdir(tmp_path)) == sorted(["a.bot", long.name])
 
+
+# --- Dates formatted with settings of their own -----------------------------
+
+
+def test_no_call_depends_on_the_process_wide_date_settings(tmp_path):
+    with zulukit.create(tmp_path / "r.bot", "2015-06-23", 60, "float") as b:
+        b.write("2015-06-23", [1.0])
+    b = zulukit.open(tmp_path / "r.bot")
+
+    def calls():
+        return (repr(b), zulukit.dtoa(1435017600.0), zulukit.atod("150623", zone=-5),
+                zulukit.dtov(1435017600.0).tolist(), zulukit.vtod(zulukit.dtov(1435017600.0, zone=-8), zone=-8))
+
+    want = calls()
+    # The C library's settings, as C code in another thread may set them
+    # at any moment.
+    library = ctypes.CDLL(_zulukit.__file__)
+    settings = [ctypes.c_int.in_dll(library, name) for name in ("zone", "dtoa_fmt")]
+    settings[0].value, settings[1].value = -5, 5
+    try:
+        assert calls() == want
+    finally:
+        settings[0].value = settings[1].value = 0
