@@ -12,6 +12,7 @@
 
 #include "calendar.h"
 #include "samples.h"
+#include "timetext.h"
 
 #if ZULU_WITH_NETCDF
 #include <hdf5.h>
@@ -42,15 +43,19 @@ TimeAxis::TimeAxis(const Grid &grid, const std::string &file) {
     }
     clock_ = grid.clock(unit->digits);
     const auto first = clock_.at(0), end = clock_.at(last);
-    const std::string beyond = file + ": the sample times lie beyond what a netCDF time coordinate holds";
-    if (!first || !end) throw Failure(beyond);
+    const auto beyond = [&](std::int64_t i) {
+        return Failure(file + ": the sample times reach " + timetext::iso_time(grid.time(i)) +
+                       ", past what a netCDF time coordinate holds");
+    };
+    if (!first) throw beyond(0);
+    if (!end) throw beyond(last);
     std::int64_t per_second = 1;
     for (int d = 0; d < unit->digits; ++d) per_second *= 10;
     const std::int64_t second = calendar::floor_div(*first, per_second);
     reference_ = second * per_second;
     std::int64_t span = 0;
     if (__builtin_sub_overflow(*end, reference_, &span) || span >= kExactInDouble || span <= -kExactInDouble)
-        throw Failure(beyond);
+        throw beyond(last);
     fits_int_ = std::max(*first - reference_, span) <= INT32_MAX && span >= INT32_MIN;
     const auto day = calendar::floor_div(second, 86400);
     const auto of_day = second - day * 86400;

@@ -1,6 +1,8 @@
 // How the archive operations fail, and the pieces of their messages.
 #pragma once
 
+#include <cerrno>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -24,8 +26,15 @@ public:
     // `not_bottle`: the file is not a usable bottle.
     explicit Failure(const std::string &what, int status = kFailed, std::string library_line = "",
                      int error_number = 0, bool not_bottle = false)
-        : std::runtime_error(what), status_(status), library_line_(std::move(library_line)),
-          error_number_(error_number), not_bottle_(not_bottle) {}
+        : Failure(what, "", status, std::move(library_line), error_number, not_bottle) {}
+    // A Failure whose what() ends with a hint on the command's options
+    // (" (--force replaces it)"), which message() leaves out.
+    static Failure hinted(const std::string &message, const std::string &hint, int error_number = 0) {
+        return Failure(message, hint, kFailed, "", error_number, false);
+    }
+    // what() without the hint on the command's options, for callers that
+    // have other ways to say it, as the Python package does.
+    const std::string &message() const { return message_; }
     int status() const { return status_; }
     // The line the C interface prints for the same failure ("bopen:  ...\n"),
     // which the command shows before its own message; may be empty.
@@ -35,11 +44,25 @@ public:
     bool not_bottle() const { return not_bottle_; }
 
 private:
+    Failure(const std::string &message, const std::string &hint, int status, std::string library_line,
+            int error_number, bool not_bottle)
+        : std::runtime_error(message + hint), message_(message), status_(status),
+          library_line_(std::move(library_line)), error_number_(error_number), not_bottle_(not_bottle) {}
+
+    std::string message_;
     int status_;
     std::string library_line_;
     int error_number_ = 0;
     bool not_bottle_ = false;
 };
+
+// A system call that failed with `error_number`: "WHAT: REASON", the
+// system's words for it, carrying the number.
+inline Failure system_failure(const std::string &what, int error_number) {
+    return Failure(what + ": " + std::strerror(error_number), kFailed, "", error_number);
+}
+// The same for the call that failed last (errno).
+inline Failure system_failure(const std::string &what) { return system_failure(what, errno); }
 
 using zulu::timetext::quoted;
 

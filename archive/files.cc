@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -120,14 +121,14 @@ mode_t process_umask() {
 }
 
 // Writes a directory's entries to the disk, so that a rename in it lasts:
-// empty, or what went wrong.  A directory the program may write but not
-// read cannot be opened to be flushed, and is left to the system.
-std::string sync_directory(const std::string &path) {
+// 0, or the errno of what went wrong.  A directory the program may write
+// but not read cannot be opened to be flushed, and is left to the system.
+int sync_directory(const std::string &path) {
     const int fd = sys().open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
-    if (fd < 0) return errno == EACCES ? "" : system_error();
-    std::string problem;
-    if (sys().fsync(fd) != 0 && errno != EINVAL) problem = system_error();  // EINVAL: cannot be synced
-    if (sys().close(fd) != 0 && problem.empty()) problem = system_error();
+    if (fd < 0) return errno == EACCES ? 0 : errno;
+    int problem = 0;
+    if (sys().fsync(fd) != 0 && errno != EINVAL) problem = errno;  // EINVAL: cannot be synced
+    if (sys().close(fd) != 0 && problem == 0) problem = errno;
     return problem;
 }
 
@@ -149,6 +150,20 @@ Renamed rename_without_replacing(const std::string &from, const std::string &to)
     return sys().link(from.c_str(), to.c_str()) == 0 ? Renamed::kLinked : Renamed::kNot;
 }
 
+// The part of the name `base` that the temporary file beside it shows,
+// ".PART.XXXXXX": all of it where that name stays within the longest the
+// file system of `directory` takes, else as much as does, cut before a
+// character (of UTF-8) rather than inside one.
+std::string visible_part(const std::string &base, const std::string &directory) {
+    const long most = pathconf(directory.c_str(), _PC_NAME_MAX);
+    const std::size_t longest = most > 0 ? static_cast<std::size_t>(most) : NAME_MAX;
+    constexpr std::size_t kAround = sizeof "..XXXXXX" - 1;
+    if (base.size() + kAround <= longest) return base;
+    std::size_t n = longest > kAround ? longest - kAround : 0;
+    while (n > 0 && (static_cast<unsigned char>(base[n]) & 0xC0) == 0x80) --n;
+    return base.substr(0, n);
+}
+
 // What a file that is not a regular one is, for messages.
 std::string file_kind(mode_t mode) {
     if (S_ISDIR(mode)) return "a directory";
@@ -160,6 +175,9 @@ std::string file_kind(mode_t mode) {
 }
 
 constexpr int kMostLinks = 40;  // as the kernel follows
+
+// The command's words on replacing a file, after "NAME already exists".
+constexpr const char *kForceHint = " (--force replaces it)";
 
 // Where a name that leads to no file would be created: a dangling symbolic
 // link is followed to the name it points to, so that the link stays.
@@ -186,7 +204,7 @@ std::string link_destination(const std::string &name) {
 // link followed, so that a new file can take its place beside it.
 std::string real_path(const std::string &name, const struct stat &st) {
     char *resolved = realpath(name.c_str(), nullptr);
-    if (!resolved) throw Failure("cannot write " + name + ": " + system_error());
+    if (!resolved) throw system_failure("cannot write " + name);
     std::string path(resolved);
     std::free(resolved);
     struct stat there;
@@ -283,7 +301,7 @@ ViewedBottle::~ViewedBottle() {
 }
 
 void ViewedBottle::check_reads() const {
-    if (const int error = zulu::core::error(h_)) throw Failure("cannot read " + name_ + ": " + std::strerror(error));
+    if (const int error = zulu::core::error(h_)) throw system_failure("cannot read " + name_, error);
 }
 
 NewBottle::NewBottle(const std::string &path, const std::string &shown, double beg, double ivl, int type)
@@ -296,7 +314,8 @@ NewBottle::NewBottle(const std::string &path, const std::string &shown, double b
     }
     if (created.bottle) zulu::core::close(created.bottle);
     const int error = created.sys_errno != 0 ? created.sys_errno : created.opened.sys_errno;
-    throw Failure("cannot create " + shown_ + (error != 0 ? std::string(": ") + std::strerror(error) : ""));
+    if (error != 0) throw system_failure("cannot create " + shown_, error);
+    throw Failure("cannot create " + shown_);
 }
 
 NewBottle::~NewBottle() {
@@ -309,7 +328,8 @@ void NewBottle::finish() {
     const bool closed = zulu::core::close(std::exchange(h_, nullptr), "bclose", &error);
     if (!flushed || !closed)
         throw Failure("writing " + shown_ + " failed" + (error != 0 ? std::string(": ") + std::strerror(error) : "") +
-                      "; it is left as it was");
+                          "; it is left as it was",
+                      kFailed, "", error);
 }
 
 void OutputBuffer::append(std::string_view text) {
@@ -324,7 +344,7 @@ void OutputBuffer::append(std::string_view text) {
 
 void OutputBuffer::flush() {
     if (used_ > 0 && sysio::write_fully(fd_, buffer_.data(), used_) < 0)
-        throw Failure("cannot write " + what_ + ": " + system_error());
+        throw system_failure("cannot write " + what_);
     used_ = 0;
 }
 
@@ -376,14 +396,14 @@ void OutputTarget::open_target(const std::string &name, const std::vector<InputF
         if (!rules_.direct) throw Failure("standard output (-) is not a regular file; name a file");
         need_standard_stream(STDOUT_FILENO);
         fd_ = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
-        if (fd_ < 0) throw Failure("cannot write standard output: " + system_error());
+        if (fd_ < 0) throw system_failure("cannot write standard output");
         struct stat st;
         if (fstat(fd_, &st) == 0) refuse_input(inputs, FileId{st.st_dev, st.st_ino}, shown_);
         return;
     }
     struct stat st;
     if (stat(name.c_str(), &st) != 0) {
-        if (errno != ENOENT) throw Failure("cannot write " + name + ": " + system_error());
+        if (errno != ENOENT) throw system_failure("cannot write " + name);
         create_temporary(link_destination(name));  // a new file, perhaps where a link points
         return;
     }
@@ -394,7 +414,7 @@ void OutputTarget::open_target(const std::string &name, const std::vector<InputF
         return;
     }
     refuse_input(inputs, FileId{st.st_dev, st.st_ino}, name);
-    if (!rules_.replace) throw Failure(name + " already exists (--force replaces it)", kFailed, "", EEXIST);
+    if (!rules_.replace) throw Failure::hinted(name + " already exists", kForceHint, EEXIST);
     create_temporary(real_path(name, st));
 }
 
@@ -412,7 +432,7 @@ void OutputTarget::discard() noexcept {
 // replace the node itself.
 void OutputTarget::open_direct(const std::string &path, const std::vector<InputFile> &inputs) {
     fd_ = sys().open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC, 0);
-    if (fd_ < 0) throw Failure("cannot write " + path + ": " + system_error());
+    if (fd_ < 0) throw system_failure("cannot write " + path);
     struct stat st;
     if (fstat(fd_, &st) != 0 || S_ISREG(st.st_mode)) throw Failure(path + " changed while it was opened");
     refuse_input(inputs, FileId{st.st_dev, st.st_ino}, shown_);
@@ -422,8 +442,9 @@ void OutputTarget::create_temporary(const std::string &path) {
     const std::size_t slash = path.rfind('/');
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
     if (base.empty() || base == "." || base == "..") throw Failure(quoted(shown_) + " is not a file name");
-    std::string pattern = directory_of(path) + "/." + base + ".XXXXXX";
-    if (pattern.size() >= kLongestPath) throw Failure("the file name " + quoted(path) + " is too long");
+    std::string pattern = directory_of(path) + "/." + visible_part(base, directory_of(path)) + ".XXXXXX";
+    if (pattern.size() >= kLongestPath)
+        throw Failure("the file name " + quoted(path) + " is too long", kFailed, "", ENAMETOOLONG);
     target_ = path;
     if (rules_.watch_signals) {
         watch_signals();
@@ -438,31 +459,30 @@ void OutputTarget::create_temporary(const std::string &path) {
     } else {
         fd_ = sys().mkostemp(pattern.data(), O_CLOEXEC);
     }
-    if (fd_ < 0) throw Failure("cannot create a file beside " + path + ": " + system_error());
+    if (fd_ < 0) throw system_failure("cannot create a file beside " + path);
     temp_ = pattern;
-    if (sys().fchmod(fd_, rules_.mode & ~process_umask()) != 0)
-        throw Failure("cannot create " + shown_ + ": " + system_error());
+    if (sys().fchmod(fd_, rules_.mode & ~process_umask()) != 0) throw system_failure("cannot create " + shown_);
 }
 
 void OutputTarget::commit() {
     const int fd = std::exchange(fd_, -1);
-    std::string problem;
-    if (!temp_.empty() && sys().fsync(fd) != 0 && errno != EINVAL) problem = system_error();  // EINVAL: cannot sync
-    if (sys().close(fd) != 0 && problem.empty()) problem = system_error();
-    if (!problem.empty()) throw Failure("cannot write " + shown_ + ": " + problem);
+    int problem = 0;
+    if (!temp_.empty() && sys().fsync(fd) != 0 && errno != EINVAL) problem = errno;  // EINVAL: cannot sync
+    if (sys().close(fd) != 0 && problem == 0) problem = errno;
+    if (problem != 0) throw system_failure("cannot write " + shown_, problem);
     if (temp_.empty()) return;
     const Renamed renamed = rules_.replace
                                 ? (sys().rename(temp_.c_str(), target_.c_str()) == 0 ? Renamed::kMoved : Renamed::kNot)
                                 : rename_without_replacing(temp_, target_);
     if (renamed == Renamed::kNot) {
-        if (errno == EEXIST) throw Failure(shown_ + " already exists (--force replaces it)", kFailed, "", EEXIST);
-        throw Failure("cannot create " + shown_ + ": " + system_error());
+        if (errno == EEXIST) throw Failure::hinted(shown_ + " already exists", kForceHint, EEXIST);
+        throw system_failure("cannot create " + shown_);
     }
     committed_ = true;
     if (renamed == Renamed::kLinked) remove_temporary(temp_);  // the content has both names
     if (rules_.watch_signals) clear_pending(temp_);
-    if (const std::string failed = sync_directory(directory_of(target_)); !failed.empty())
-        throw Failure(shown_ + " is written, but the directory entry of it may not last: " + failed);
+    if (const int failed = sync_directory(directory_of(target_)); failed != 0)
+        throw system_failure(shown_ + " is written, but the directory entry of it may not last", failed);
 }
 
 void OutputTarget::start_writeback() const {

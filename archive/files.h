@@ -166,8 +166,9 @@ struct Output {
 //  - A symbolic link is followed: the file it names gets the content and
 //    the link stays.
 //  - A regular file, or a name not yet taken, gets the content under a
-//    temporary name beside it, renamed onto it by commit: it is left as it
-//    was or replaced whole.  Destroyed uncommitted (or on SIGINT, SIGTERM,
+//    temporary name beside it (".NAME.XXXXXX", NAME cut short where the
+//    file system takes no name so long), renamed onto it by commit: it is
+//    left as it was or replaced whole.  Destroyed uncommitted (or on SIGINT, SIGTERM,
 //    SIGHUP, SIGPIPE or SIGXFSZ, where the program leaves their action the
 //    default one), the temporary file is removed.
 //  - Anything else (a device, a FIFO) is opened and written directly, never

@@ -53,8 +53,9 @@ bottle_hdr *bopen(const char *name);
  * Null after a message on standard output. */
 bottle_hdr *bcreat(const char *name, double beg, double ivl, int type);
 
-/* Writes back the page buffer, then the header with the sample count,
- * closes the file and frees the record. */
+/* Writes back the page buffer, then the header with the sample count (no
+ * more than the whole samples the file holds), closes the file and frees
+ * the record. */
 void bclose(bottle_hdr *b);
 
 /* Writes back the held page, then the header with the current sample
@@ -78,7 +79,8 @@ void sethead(bottle_hdr *b, double beg, double ivl, int nsam, int type);
 float bread1(bottle_hdr *b, double t, int k);
 
 /* Fills count slots, in the bottle's sample type, with the samples from
- * index(t) on; slots outside the stored samples get usym. */
+ * index(t) on; slots outside the stored samples, and those of samples the
+ * file no longer holds (cut short since it was opened), get usym. */
 void bread(bottle_hdr *b, double t, int count, void *buf);
 
 /* Stores count samples from index(t) on, padding any gap after the last

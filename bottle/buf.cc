@@ -41,6 +41,17 @@ bool valid_page(int n) { return n >= 0 && n <= kLastPage; }
 struct PageState {
     pagebuf pb;
     int error;   // errno of the first failed transfer, 0 while none has
+    int latest;  // errno of the latest failed transfer
+    unsigned failures;  // failed transfers so far
+    // Bytes from the held page's start that the file gave when the page
+    // was loaded, or that were changed since: a page read short (the file
+    // ends in it) holds zeros after them that are no bytes of the file.
+    int held;
+    // The held page's load failed: its bytes are not the file's, except
+    // those changed since, from offset `changed_from` on, which are all a
+    // write-back may put in the file.
+    bool load_failed;
+    int changed_from;
     bool quiet;  // failures are recorded but not printed
 };
 static_assert(std::is_standard_layout_v<PageState> && offsetof(PageState, pb) == 0);
@@ -50,7 +61,9 @@ const PageState *state_of(const pagebuf *pb) { return reinterpret_cast<const Pag
 
 void record_error(pagebuf *pb, int error) {
     PageState *st = state_of(pb);
-    if (st->error == 0) st->error = error != 0 ? error : EIO;
+    st->latest = error != 0 ? error : EIO;
+    if (st->error == 0) st->error = st->latest;
+    ++st->failures;
 }
 
 // Reports a failed call as perror does, unless the buffer is quiet.
@@ -111,20 +124,23 @@ void trace_read(const pagebuf *pb, int page, long result) {
 // transfer made all the same; after any other failed positioning the
 // transfer would land in the wrong place, and none is made.  True when the
 // transfer may go ahead.
-bool placed_at(pagebuf *pb, int n, const char *what) {
-    if (zulu::sysio::seek_to(pb->fd, page_offset(n))) return true;
+bool placed_at(pagebuf *pb, int n, const char *what, int offset = 0) {
+    if (zulu::sysio::seek_to(pb->fd, page_offset(n) + offset)) return true;
     const int error = errno;
     record_error(pb, error);
     report(pb, what);
     return error == ESPIPE;
 }
 
-// Writes the held page's first `dirty` bytes back; false when that failed.
+// Writes the held page's first `dirty` bytes back (after a failed load,
+// only those changed since); false when that failed.
 bool write_page(pagebuf *pb) {
     const Checked checked(pb);
     // The record is public: a mark or page set by hand is kept within bounds.
     const int n = std::clamp(pb->dirty, 0, kPageSize);
-    if (n == 0) return true;
+    const PageState *st = state_of(pb);
+    const int from = st->load_failed ? std::min(st->changed_from, n) : 0;
+    if (n == from) return true;
     if (!valid_page(pb->page)) {
         // No position to write to: writing at the descriptor's current
         // offset would put the page in the wrong place.
@@ -134,17 +150,17 @@ bool write_page(pagebuf *pb) {
         trace_write(pb, -1);
         return false;
     }
-    if (!placed_at(pb, pb->page, "wripage lseek")) {
+    if (!placed_at(pb, pb->page, "wripage lseek", from)) {
         trace_write(pb, -1);
         return false;
     }
-    if (zulu::sysio::write_fully(pb->fd, pb->data, static_cast<size_t>(n)) < 0) {
+    if (zulu::sysio::write_fully(pb->fd, pb->data + from, static_cast<size_t>(n - from)) < 0) {
         record_error(pb, errno);
         report(pb, "wripage write");
         trace_write(pb, -1);
         return false;
     }
-    if (Verbose) trace_write(pb, n);
+    if (Verbose) trace_write(pb, n - from);
     return true;
 }
 
@@ -216,7 +232,10 @@ void wrib(pagebuf *pb) {
     if (!pb) return;
     const Checked checked(pb);
     // With no page held there is nowhere to write the page back to.
-    if (valid_page(pb->page)) pb->dirty = kPageSize;
+    if (valid_page(pb->page)) {
+        pb->dirty = kPageSize;
+        state_of(pb)->changed_from = 0;
+    }
 }
 
 void clrb(pagebuf *pb) {
@@ -224,33 +243,14 @@ void clrb(pagebuf *pb) {
     const Checked checked(pb);
     pb->dirty = 0;
     pb->page = -1;
+    state_of(pb)->held = 0;
+    state_of(pb)->load_failed = false;
 }
 
 int getfdb(pagebuf *pb) { return pb ? pb->fd : -1; }
 
 int getb(pagebuf *pb, int start, int n, void *dst) {
-    if (!dst) n = 0;
-    auto *out = static_cast<unsigned char *>(dst);
-    const Span s = span_of(start, n);
-    if (s.length == 0) {
-        if (pb) {
-            const Checked checked(pb);
-            page_switch(pb, page_of(std::max(start, 0)));
-        }
-        return 0;
-    }
-    // Positions outside the file's range, like those past its end, read as zeros.
-    if (s.lo > s.start) std::memset(out, 0, static_cast<size_t>(s.lo - s.start));
-    if (s.start + s.length > s.hi) std::memset(out + (s.hi - s.start), 0, static_cast<size_t>(s.start + s.length - s.hi));
-    if (!pb) {
-        std::memset(out, 0, static_cast<size_t>(s.length));
-        return 0;
-    }
-    const Checked checked(pb);
-    // memmove, not memcpy: dst may be the page itself, as ptrb hands it out.
-    for_each_run(pb, start, s, [&](int64_t p, int offset, int run) {
-        std::memmove(out + (p - s.start), pb->data + offset, static_cast<size_t>(run));
-    });
+    zulu::pages::get(pb, start, n, dst);
     return 0;
 }
 
@@ -264,6 +264,7 @@ int putb(pagebuf *pb, int start, int n, const void *src) {
     for_each_run(pb, start, s, [&](int64_t p, int offset, int run) {
         std::memmove(pb->data + offset, in + (p - s.start), static_cast<size_t>(run));
         pb->dirty = std::max(pb->dirty, offset + run);
+        state_of(pb)->changed_from = std::min(state_of(pb)->changed_from, offset);
     });
     return 0;
 }
@@ -285,6 +286,8 @@ int reapage(pagebuf *pb, int page) {
         report(pb, "reapage lseek");
         std::memset(pb->data, 0, kPageSize);
         pb->page = -1;
+        state_of(pb)->held = kPageSize;
+        state_of(pb)->load_failed = false;
         trace_read(pb, page, -1);
         return 0;
     }
@@ -297,6 +300,11 @@ int reapage(pagebuf *pb, int page) {
         }
     }
     pb->page = page;
+    // A failed read leaves zeros that stand for the page's bytes (the
+    // failure is recorded); a short one, zeros past the end of the file.
+    state_of(pb)->held = r < 0 ? kPageSize : static_cast<int>(r);
+    state_of(pb)->load_failed = r < 0;
+    state_of(pb)->changed_from = kPageSize;
     if (r < 0) {
         std::memset(pb->data, 0, kPageSize);
         trace_read(pb, page, -1);
@@ -311,7 +319,42 @@ int reapage(pagebuf *pb, int page) {
 
 namespace zulu::pages {
 
+std::int64_t get(pagebuf *pb, int start, int n, void *dst) {
+    if (!dst) n = 0;
+    auto *out = static_cast<unsigned char *>(dst);
+    const Span s = span_of(start, n);
+    if (s.length == 0) {
+        if (pb) {
+            const Checked checked(pb);
+            page_switch(pb, page_of(std::max(start, 0)));
+        }
+        return s.lo;
+    }
+    // Positions outside the file's range, like those past its end, read as zeros.
+    if (s.lo > s.start) std::memset(out, 0, static_cast<size_t>(s.lo - s.start));
+    if (s.start + s.length > s.hi) std::memset(out + (s.hi - s.start), 0, static_cast<size_t>(s.start + s.length - s.hi));
+    if (!pb) {
+        std::memset(out, 0, static_cast<size_t>(s.length));
+        return s.lo;
+    }
+    const Checked checked(pb);
+    // Where the bytes the file gave end: at the first run that reaches past
+    // what its page holds.
+    int64_t held_to = s.hi;
+    // memmove, not memcpy: dst may be the page itself, as ptrb hands it out.
+    for_each_run(pb, start, s, [&](int64_t p, int offset, int run) {
+        std::memmove(out + (p - s.start), pb->data + offset, static_cast<size_t>(run));
+        const int held = std::max(state_of(pb)->held, pb->dirty);
+        if (held_to == s.hi && offset + run > held) held_to = p + std::max(held - offset, 0);
+    });
+    return s.lo < s.hi ? held_to : s.lo;
+}
+
 int first_error(const pagebuf *pb) { return pb ? state_of(pb)->error : 0; }
+
+unsigned failure_count(const pagebuf *pb) { return pb ? state_of(pb)->failures : 0; }
+
+int latest_error(const pagebuf *pb) { return pb ? state_of(pb)->latest : 0; }
 
 void note_error(pagebuf *pb, int error) {
     if (pb) record_error(pb, error);

@@ -5,8 +5,10 @@
  * buffer holds.  A page is read only when an access lands outside the
  * held page; write-back covers the page from its first byte up to the
  * last byte changed, so writing past the end of a file extends it exactly
- * to the last byte written.  Failed system calls are reported with perror
- * and the operation carries on; no routine returns an error code.
+ * to the last byte written.  A page whose load failed holds zeros, not
+ * the file's bytes: its write-back covers only the bytes changed since.
+ * Failed system calls are reported with perror and the operation carries
+ * on; no routine returns an error code.
  *
  * Byte positions are 0 to INT_MAX.  Bytes of a range that lie before 0
  * (or past INT_MAX) belong to no file: getb gives zeros for them and putb

@@ -59,6 +59,8 @@ struct BottleState {
     bool direct;    // windows bypass the page buffer
     bool quiet;     // failures print nothing
     int error;      // errno of the first failed header or window transfer
+    int latest;     // errno of the latest one
+    unsigned failures;  // failed header and window transfers so far
 };
 static_assert(std::is_standard_layout_v<BottleState> && offsetof(BottleState, hdr) == 0);
 
@@ -67,7 +69,9 @@ const BottleState *state_of(const bottle_hdr *b) { return reinterpret_cast<const
 
 void record_error(bottle_hdr *b, int err) {
     BottleState *st = state_of(b);
-    if (st->error == 0) st->error = err != 0 ? err : EIO;
+    st->latest = err != 0 ? err : EIO;
+    if (st->error == 0) st->error = st->latest;
+    ++st->failures;
 }
 
 // Samples of the bottle that lie wholly within the largest file.  Every
@@ -156,15 +160,17 @@ bool write_header(int fd, const bottle_hdr *b) {
 // --- Windows ------------------------------------------------------------
 
 // Reads bytes of the file at `position` straight into out, by a positioned
-// read that leaves the descriptor and the record alone: zeros past the end
-// of the file, and zeros when the read fails, whose errno it returns (0
-// when none failed).
-int read_positioned(const bottle_hdr *b, std::int64_t position, std::size_t n, unsigned char *out) {
-    ssize_t got = sysio::read_fully_at(getfdb(b->pbuf), out, n, static_cast<off_t>(position));
-    const int err = got < 0 ? (errno != 0 ? errno : EIO) : 0;
-    if (got < 0) got = 0;
-    std::memset(out + got, 0, n - static_cast<std::size_t>(got));
-    return err;
+// read that leaves the descriptor and the record alone.  Returns the bytes
+// the file gave, fewer than n where it ends sooner.  A failed read leaves
+// zeros, which stand for all n bytes, and its errno in err.
+std::size_t read_positioned(const bottle_hdr *b, std::int64_t position, std::size_t n, unsigned char *out, int &err) {
+    const ssize_t got = sysio::read_fully_at(getfdb(b->pbuf), out, n, static_cast<off_t>(position));
+    if (got < 0) {
+        err = errno != 0 ? errno : EIO;
+        std::memset(out, 0, n);
+        return n;
+    }
+    return static_cast<std::size_t>(got);
 }
 
 // Writes bytes straight to the file at `position`.  The held page is
@@ -207,7 +213,7 @@ Opened open(const char *name, const OpenOptions &options) {
         result.error = OpenError::kNoMemory;
         return result;
     }
-    *st = BottleState{{}, writable, options.direct, options.quiet, 0};
+    *st = BottleState{{}, writable, options.direct, options.quiet, 0, 0, 0};
     bottle_hdr *b = &st->hdr;
     b->pbuf = openb(fd.fd);
     if (!b->pbuf) {
@@ -386,12 +392,16 @@ int read_window(const bottle_hdr *b, std::int64_t s, std::int64_t count, void *o
     fill_unusable(b, slots, s, s, std::min<std::int64_t>(e, 0));
     if (e > 0 && s < stored) {
         const std::int64_t a = std::max<std::int64_t>(s, 0), z = std::min(e, stored);
-        const std::int64_t bytes = std::max<std::int64_t>(z - a, 0) * w;
+        const std::int64_t bytes = std::max<std::int64_t>(z - a, 0) * w, position = sample_position(b, a);
         unsigned char *into = slots + (a - s) * w;
+        std::int64_t given = 0;  // bytes the file gave
         if (state_of(b)->direct)
-            err = read_positioned(b, sample_position(b, a), static_cast<std::size_t>(bytes), into);
+            given = static_cast<std::int64_t>(read_positioned(b, position, static_cast<std::size_t>(bytes), into, err));
         else
-            getb(b->pbuf, static_cast<int>(sample_position(b, a)), static_cast<int>(bytes), into);
+            given = pages::get(b->pbuf, static_cast<int>(position), static_cast<int>(bytes), into) - position;
+        // Samples that the file no longer holds whole (it was cut short
+        // since it was opened) are not there: no zeros stand in for them.
+        fill_unusable(b, slots, s, a + std::clamp<std::int64_t>(given, 0, bytes) / w, z);
     }
     if (e > stored) fill_unusable(b, slots, s, std::max(stored, s), e);
     return err;
@@ -448,12 +458,14 @@ WriteResult write_at(bottle_hdr *b, std::int64_t s, std::int64_t count, const vo
 
 double end_time(const bottle_hdr *b) { return b->beg + (static_cast<double>(b->nsam) - 1) * static_cast<double>(b->ivl); }
 
-void show_line(const bottle_hdr *b, char *line, std::size_t n) {
+void show_line(const bottle_hdr *b, char *line, std::size_t n) { show_line(b, line, n, dtoa_fmt, zone); }
+
+void show_line(const bottle_hdr *b, char *line, std::size_t n, int layout, int zone_hours) {
     // Empty to start with: dtoa writes nothing for a layout it lacks.
     char first[40] = "";
     char last[40] = "";
-    dtoa(b->beg, first);
-    dtoa(end_time(b), last);
+    dtoa_r(b->beg, first, layout, zone_hours);
+    dtoa_r(end_time(b), last, layout, zone_hours);
     const char *name = format::valid_type(b->type) ? format::kTypes[static_cast<std::size_t>(b->type)].name : "?";
     std::snprintf(line, n, " %s -> %s  sec: %.0f  %s: %ld\n", first, last, static_cast<double>(b->ivl), name,
                   static_cast<long>(b->nsam));
@@ -464,6 +476,14 @@ void show_line(const bottle_hdr *b, char *line, std::size_t n) {
 int error(const bottle_hdr *b) {
     const int own = state_of(b)->error;
     return own != 0 ? own : pages::first_error(b->pbuf);
+}
+
+FailureMark failure_mark(const bottle_hdr *b) { return {state_of(b)->failures, pages::failure_count(b->pbuf)}; }
+
+int error_since(const bottle_hdr *b, const FailureMark &mark) {
+    if (state_of(b)->failures != mark.own) return state_of(b)->latest;
+    if (pages::failure_count(b->pbuf) != mark.pages) return pages::latest_error(b->pbuf);
+    return 0;
 }
 
 bool writable(const bottle_hdr *b) { return state_of(b)->writable; }
@@ -486,6 +506,18 @@ void report(const char *routine, const char *what) {
 void write_back_header(bottle_hdr *b, int fd, const char *routine) {
     const int flags = sysio::calls().fcntl_getfl(fd);
     if (!state_of(b)->writable || (flags >= 0 && (flags & O_ACCMODE) == O_RDONLY)) return;
+    // The count written back is at most the whole samples that a regular
+    // file holds from the data offset: after a write that failed (a full
+    // disk) the header still agrees with the file.  The record takes it as
+    // well, so that a later write pads the samples lost.
+    struct stat st;
+    if (sysio::calls().fstat(fd, &st) != 0) {
+        record_error(b, errno);
+        if (!state_of(b)->quiet) report(routine, "fstat");
+    } else if (S_ISREG(st.st_mode) && format::valid_type(b->type)) {
+        const std::int64_t held = std::max<std::int64_t>(st.st_size - b->doff, 0) / width_of(b->type);
+        if (held < b->nsam) b->nsam = static_cast<std::int32_t>(held);
+    }
     if (write_header(fd, b)) return;
     record_error(b, errno);
     if (!state_of(b)->quiet) report(routine, "header write");

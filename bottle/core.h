@@ -139,16 +139,20 @@ double end_time(const bottle_hdr *b);
 
 // The line bshow prints (" FIRST -> LAST  sec: IVL  TYPE: COUNT\n", the
 // times as dtoa writes them), written into line (n bytes at most, the NUL
-// included).
+// included); the second form writes the times in the layout and zone it is
+// given, not the process-wide ones.
 void show_line(const bottle_hdr *b, char *line, std::size_t n);
+void show_line(const bottle_hdr *b, char *line, std::size_t n, int layout, int zone_hours);
 
 // Samples of the open bottle that its reads can reach: nsam, within the
 // largest file.
 std::int64_t stored_samples(const bottle_hdr *b);
 
 // Fills `count` slots (bytes of the bottle's sample type) with the samples
-// from index `first` on; slots outside the stored samples get the unusable
-// value.  A failed transfer leaves zeros in its slots and sets the error.
+// from index `first` on; slots outside the stored samples, and those of
+// samples the file no longer holds whole (cut short since it was opened),
+// get the unusable value.  A failed transfer leaves zeros in its slots and
+// sets the error.
 void read_at(bottle_hdr *b, std::int64_t first, std::int64_t count, void *out);
 
 // read_at for a bottle opened for direct transfers, changing nothing in the
@@ -176,11 +180,23 @@ WriteResult write_at(bottle_hdr *b, std::int64_t first, std::int64_t count, cons
 // header or window), or 0 while none has.
 int error(const bottle_hdr *b);
 
+// A note of the failed transfers so far; error_since gives the errno of
+// the latest failure after it (0 when there was none), so that a caller
+// learns whether one call met a failure where error() says whether any
+// transfer ever has.
+struct FailureMark {
+    unsigned own = 0, pages = 0;
+};
+FailureMark failure_mark(const bottle_hdr *b);
+int error_since(const bottle_hdr *b, const FailureMark &mark);
+
 // Whether the bottle writes anything back (false when opened for reading).
 bool writable(const bottle_hdr *b);
 
 // Writes back the held page and, on a writable bottle, the header with the
-// current sample count.  False when anything failed, now or before.
+// current sample count, lowered to the whole samples that the file holds
+// where it holds fewer (a write failed).  False when anything failed, now
+// or before.
 bool flush(bottle_hdr *b, const char *routine = "bflush");
 
 // Flushes as flush does, then, on a writable bottle, waits until the file

@@ -3,6 +3,8 @@
 // the programs of this project; not installed.
 #pragma once
 
+#include <cstdint>
+
 #include "buf.h"
 
 namespace zulu::pages {
@@ -10,6 +12,20 @@ namespace zulu::pages {
 // The errno of the first transfer of this buffer that failed (a positioning,
 // a write-back or a load), or 0 while none has.
 int first_error(const pagebuf *pb);
+
+// The failed transfers of this buffer so far, and the errno of the latest
+// (0 while none has failed): a caller that notes the count before an
+// operation learns whether the operation met a failure.
+unsigned failure_count(const pagebuf *pb);
+int latest_error(const pagebuf *pb);
+
+// Copies n file bytes from position start to dst as getb does, and
+// returns the position where the bytes the file gave end: the bytes from
+// max(start, 0) up to it came from the file (or were written through the
+// buffer), and any after it are zeros past the end of the file, as a page
+// read short leaves them.  A failed read counts as bytes given: its zeros
+// stand for the page, and the failure is recorded.
+std::int64_t get(pagebuf *pb, int start, int n, void *dst);
 
 // Records a failed transfer made on the buffer's descriptor by its owner.
 void note_error(pagebuf *pb, int error);

@@ -178,16 +178,19 @@ inline bool split_day_near(double t, DaySplit &out) {
     return true;
 }
 
-int zone_index() {
-    if (zone == 0) return 1;
-    if (zone >= -11 && zone <= -5) return -3 - zone;
+// Every routine below that depends on the zone takes it as `z`: the
+// exported ones pass the process-wide setting, their reentrant forms
+// their caller's.
+int zone_index(int z) {
+    if (z == 0) return 1;
+    if (z >= -11 && z <= -5) return -3 - z;
     return 0;
 }
 
 // The daylight rule (daylit), for the library's own callers: inline, where
 // a call of the exported routine would go through the symbol table.
-inline int daylight_rule(const datevec *v) {
-    if (zone == 0) return 0;
+inline int daylight_rule(const datevec *v, int z) {
+    if (z == 0) return 0;
     const int row = v->yr == 1974 ? 1 : v->yr == 1975 ? 2 : 0;
     // In a leap year a limit day after 28 February moves one day on.  The
     // tests below are bitwise, not logical: a date's season and year are
@@ -209,33 +212,33 @@ inline int daylight_rule(const datevec *v) {
 // The zone name (znam), for the library's own callers.
 // The two tables are chosen by index, not by a branch on the daylight
 // decision, which follows the season and so is unpredictable.
-inline const char *zone_name(const datevec *v) {
+inline const char *zone_name(const datevec *v, int z) {
     constexpr const char *const *kNames[2] = {zname, znamd};
-    return kNames[daylight_rule(v)][zone_index()];
+    return kNames[daylight_rule(v, z)][zone_index(z)];
 }
 
 // Seconds since 1970 of a local record on day count `days` (taken apart
 // from the record so that a day of the year that does not fit an int32_t
 // counts whole).  GMT has neither a daylight hour nor an offset to take off.
-inline double record_time(const datevec *v, int64_t days) {
+inline double record_time(const datevec *v, int64_t days, int z) {
     const double of_day = v->mi / 1000.0 + v->se + 60.0 * v->mn + 3600.0 * v->hr;
     double t = static_cast<double>(days) * kSecondsPerDay + of_day;
-    if (zone != 0) {
-        t -= 3600.0 * daylight_rule(v);
-        t -= 3600.0 * zone;
+    if (z != 0) {
+        t -= 3600.0 * daylight_rule(v, z);
+        t -= 3600.0 * z;
     }
     return t;
 }
 
 // Whether a local standard time is daylight time: daylit asked with a
 // record of its year, day of the year, weekday and hour.
-bool is_daylight_time(const calendar::Civil &c, const DaySplit &standard) {
+bool is_daylight_time(const calendar::Civil &c, const DaySplit &standard, int z) {
     datevec probe{};
     probe.yr = static_cast<int32_t>(c.year);  // split_day keeps it in range
     probe.jl = c.yday;
     probe.dw = c.wday;
     probe.hr = static_cast<int32_t>(standard.second / 3600);
-    return daylight_rule(&probe) != 0;
+    return daylight_rule(&probe, z) != 0;
 }
 
 // Whether the split of local + 3600 is that of local with 3600 more seconds:
@@ -265,8 +268,8 @@ inline void put_record(datevec *v, const calendar::Civil &c, const DaySplit &spl
 // dtov for a zone, with its daylight hour, for the times near 1970 and for
 // those out of range; out of line, so that the common case of dtov, GMT
 // far enough from 1970, is short.
-[[gnu::noinline]] datevec *dtov_general(double t, datevec *v) {
-    const double local = zone == 0 ? t : t + 3600.0 * zone;
+[[gnu::noinline]] datevec *dtov_general(double t, datevec *v, int z) {
+    const double local = z == 0 ? t : t + 3600.0 * z;
     DaySplit split;
     if (!split_day(local, split)) {
         *v = datevec{};
@@ -276,8 +279,8 @@ inline void put_record(datevec *v, const calendar::Civil &c, const DaySplit &spl
     // Daylight time is decided on the standard-time record, then applied;
     // where the hour adds exactly, by arithmetic rather than a branch on
     // the decision, which follows the season and so is unpredictable.
-    if (zone != 0) {
-        const bool daylight = is_daylight_time(c, split);
+    if (z != 0) {
+        const bool daylight = is_daylight_time(c, split, z);
         if (hour_adds_exactly(local)) {
             split.second += 3600 * daylight;
             if (split.second >= kSecondsPerDay) {
@@ -323,27 +326,33 @@ void d_dump(const datevec *v) {
                 v->mi);
 }
 
-int daylit(const datevec *v) { return daylight_rule(v); }
+int daylit(const datevec *v) { return daylight_rule(v, zone); }
 
-const char *znam(const datevec *v) { return zone_name(v); }
+const char *znam(const datevec *v) { return zone_name(v, zone); }
 
-double vtod(datevec *v) {
+double vtod_r(datevec *v, int z) {
     int64_t jl = v->jl;
     if (jl == 0) {
         jl = day_of_year(v->yr, v->mo, v->dm);
         v->jl = saturate32(jl);
     }
-    return record_time(v, days_before_year(v->yr) + jl - 1);
+    return record_time(v, days_before_year(v->yr) + jl - 1, z);
 }
 
-datevec *dtov(double t, datevec *v) {
+double vtod(datevec *v) { return vtod_r(v, zone); }
+
+datevec *dtov_r(double t, datevec *v, int z) {
     DaySplit split;
-    if (zone != 0 || !split_day_near(t, split)) return dtov_general(t, v);
+    if (z != 0 || !split_day_near(t, split)) return dtov_general(t, v, z);
     put_record(v, calendar::civil_from_days(split.days), split);
     return v;
 }
 
-double atod(const char *s) {
+datevec *dtov(double t, datevec *v) { return dtov_r(t, v, zone); }
+
+double atod(const char *s) { return atod_r(s, zone); }
+
+double atod_r(const char *s, int z) {
     if (!s) s = "";
     const size_t len = std::strlen(s);
     const char *point = std::strrchr(s, '.');
@@ -382,11 +391,11 @@ double atod(const char *s) {
     int64_t jl = len > j_pos && s[j_pos] == 'j' ? 100 * digit(s[j_pos + 1]) + v.dm : 0;
     if (jl == 0) jl = day_of_year(v.yr, v.mo, v.dm);
     const int64_t days = days_before_year(v.yr) + jl - 1;
-    if (zone != 0) {  // the daylight rule reads the day of the year and the weekday, which no text names
+    if (z != 0) {  // the daylight rule reads the day of the year and the weekday, which no text names
         v.jl = static_cast<int32_t>(jl);
         v.dw = calendar::weekday(days);
     }
-    return record_time(&v, days);
+    return record_time(&v, days, z);
 }
 
 namespace {
@@ -468,11 +477,11 @@ Text put_name(Text t, const char *name) { return put(put(put(t, name[0]), name[1
 // Writes the field a layout letter stands for, as printf's "%3s" of the
 // names, "%04d" of the year, "%03d" of the day of the year and "%02d" of
 // the rest would.
-[[gnu::always_inline]] inline Text put_field(Text t, char letter, const datevec &v) {
+[[gnu::always_inline]] inline Text put_field(Text t, char letter, const datevec &v, int z) {
     switch (letter) {
     case 'a': return put_name(t, dw_name(v.dw));
     case 'b': return put_name(t, mo_name(v.mo));
-    case 'Z': return put_name(t, zone_name(&v));
+    case 'Z': return put_name(t, zone_name(&v, z));
     case 'Y': return put_number<4>(t, v.yr);
     case 'y': return put_number<2>(t, v.yr % 100);
     case 'j': return put_number<3>(t, v.jl);
@@ -489,29 +498,37 @@ Text put_name(Text t, const char *name) { return put(put(put(t, name[0]), name[1
 // The text of layout L from its character I on; as the layout is a
 // constant, each layout becomes straight-line code.
 template <int L, size_t I = 0>
-[[gnu::always_inline]] inline Text put_layout(Text t, const datevec &v) {
+[[gnu::always_inline]] inline Text put_layout(Text t, const datevec &v, int z) {
     constexpr std::string_view layout = kLayouts[L];
     if constexpr (I == layout.size())
         return t;
     else if constexpr (layout[I] == '%')
-        return put_layout<L, I + 2>(put_field(t, layout[I + 1], v), v);
+        return put_layout<L, I + 2>(put_field(t, layout[I + 1], v, z), v, z);
     else
-        return put_layout<L, I + 1>(put(t, layout[I]), v);
+        return put_layout<L, I + 1>(put(t, layout[I]), v, z);
 }
 
 template <int L>
-void write_layout(const datevec &v, char *buf) {
-    *put_layout<L>(Text{buf, buf + kTextSize - 1}, v).p = '\0';
+void write_layout(const datevec &v, char *buf, int z) {
+    *put_layout<L>(Text{buf, buf + kTextSize - 1}, v, z).p = '\0';
 }
 
 // The writers of the layouts, by number.
 template <size_t... L>
 constexpr auto layout_writers(std::index_sequence<L...>) {
-    return std::array<void (*)(const datevec &, char *), sizeof...(L)>{&write_layout<L>...};
+    return std::array<void (*)(const datevec &, char *, int), sizeof...(L)>{&write_layout<L>...};
 }
 constexpr auto kLayoutWriters = layout_writers(std::make_index_sequence<ZULU_DTOA_LAYOUTS>());
 
 }  // namespace
+
+char *dtoa_r(double t, char *buf, int layout, int z) {
+    if (!buf || layout < 0 || layout >= ZULU_DTOA_LAYOUTS) return buf;
+    datevec v;
+    dtov_r(t, &v, z);
+    kLayoutWriters[static_cast<size_t>(layout)](v, buf, z);
+    return buf;
+}
 
 char *dtoa(double t, char *buf) {
     static char strg0[kTextSize], strg1[kTextSize];
@@ -520,12 +537,7 @@ char *dtoa(double t, char *buf) {
         buf = alt ? strg1 : strg0;
         alt = !alt;
     }
-    const int layout = dtoa_fmt;
-    if (layout < 0 || layout >= ZULU_DTOA_LAYOUTS) return buf;
-    datevec v;
-    dtov(t, &v);
-    kLayoutWriters[layout](v, buf);
-    return buf;
+    return dtoa_r(t, buf, dtoa_fmt, zone);
 }
 
 int wallclock(void) {

@@ -9,7 +9,9 @@
  * Its process-wide state is the two settings below, zone and dtoa_fmt,
  * which the linking program sets, and dtoa's two static buffers with the
  * flag that says which of them comes next; every table is constant.  The
- * library is meant for one thread at a time.
+ * library is meant for one thread at a time, except for the reentrant
+ * forms (atod_r, dtoa_r, dtov_r, vtod_r), which take the settings as
+ * arguments and keep no state.
  */
 #ifndef ZULU_DATE_H
 #define ZULU_DATE_H
@@ -93,6 +95,16 @@ double atod(const char *s);
  * written.  With a null buf one of two static buffers is used in turn, so
  * the texts of the last two such calls stay intact. */
 char *dtoa(double t, char *buf);
+
+/* Reentrant forms of atod, dtoa, dtov and vtod, for threads that each use
+ * settings of their own: the zone (and for dtoa_r the layout) is an
+ * argument instead of the process-wide setting, which they neither read
+ * nor change.  dtoa_r writes only into buf (40 bytes), and nothing when
+ * buf is null. */
+double atod_r(const char *s, int zone_hours);
+char *dtoa_r(double t, char *buf, int layout, int zone_hours);
+datevec *dtov_r(double t, datevec *v, int zone_hours);
+double vtod_r(datevec *v, int zone_hours);
 
 /* The wall clock: the current time in whole seconds since 1970. */
 int wallclock(void);

@@ -35,17 +35,18 @@ using zulu::archive::Grid;
 namespace zulukit {
 namespace {
 
+// The command's text of the failure, less its hints on options.
 [[noreturn]] void raise_failure(const ops::Failure &f) {
     if (f.error_number() != 0 && f.status() != ops::kUsage) {
-        PyErr_SetObject(PyExc_OSError, py::make_tuple(f.error_number(), f.what()).ptr());
+        PyErr_SetObject(PyExc_OSError, py::make_tuple(f.error_number(), f.message()).ptr());
         throw py::error_already_set();
     }
     if (f.not_bottle()) {
         const py::object error = py::module_::import("zulukit._zulukit").attr("BottleError");
-        PyErr_SetString(error.ptr(), f.what());
+        PyErr_SetString(error.ptr(), f.message().c_str());
         throw py::error_already_set();
     }
-    throw py::value_error(f.what());
+    throw py::value_error(f.message());
 }
 
 // Runs a job without the GIL, its Failure raised as an exception.

@@ -6,8 +6,9 @@
 //
 // Nothing here prints: bottles are opened quiet, and every failure becomes
 // a Python exception.  File transfers run without the GIL, so that threads
-// working on distinct bottles proceed side by side; the date routines read
-// process-wide settings (zone, dtoa_fmt) and run with the GIL held.
+// working on distinct bottles proceed side by side.  Dates are written and
+// read by the date routines' reentrant forms, with the zone and layout of
+// each call: no call depends on settings another thread changes.
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -244,55 +245,62 @@ public:
             if (!core::placeable(b, first, n))
                 throw py::value_error("the window reaches past the largest bottle file (2 GiB); nothing was written");
             int cut_error = 0;
+            const core::FailureMark mark = core::failure_mark(b);  // every failure of this call is raised
             format::with_sample_type(type_, [&](auto tag) {
                 using T = decltype(tag);
                 const T *v = static_cast<const T *>(info.ptr);
                 if (!checked && n > 0 && past_the_end(b, first)) {
-                    refused = write_appending(b, first, n, v, format::unusable_as<T>(usym_), cut_error);
+                    refused = write_appending(b, first, n, v, format::unusable_as<T>(usym_), cut_error, mark);
                     return;
                 }
                 const Scan scan = scan_samples(v, n, format::unusable_as<T>(usym_), !checked);
                 refused = scan.first_unusable;
                 if (refused >= 0) return;
                 if (scan.any_nan)
-                    write_staged(b, first, n, v);
+                    write_staged(b, first, n, v, mark);
                 else
                     core::write_at(b, first, n, v);  // as they are, in one transfer
             });
-            return cut_error != 0 ? cut_error : fresh_error(b);
+            return cut_error != 0 ? cut_error : core::error_since(b, mark);
         });
         if (err != 0) raise_os_error(err, path_);
         return refused;
     }
 
     void flush() {
-        const int err = exclusive([&](bottle_hdr *b) { return core::flush(b) ? 0 : fresh_error(b, true); });
+        const int err = exclusive([&](bottle_hdr *b) {
+            if (core::flush(b)) return 0;
+            const int first = core::error(b);
+            return first != 0 ? first : EIO;
+        });
         if (err != 0) raise_os_error(err, path_);
     }
 
     // Writes back and closes; a new bottle is then renamed onto its target.
-    // A failure not yet raised by the call that met it is raised here.
+    // Any failure of the bottle's transfers is raised here, whether or not
+    // the call that met it raised it too.
     void close() {
         int err = 0;
-        std::string failed;
+        std::optional<archive::Failure> failed;
         {
             py::gil_scoped_release unlocked;
             std::unique_lock lock(mutex_);
             try {
                 err = finish();
             } catch (const archive::Failure &failure) {
-                failed = failure.what();
+                failed = failure;
             }
         }
         if (err != 0) raise_os_error(err, path_);
-        if (!failed.empty()) raise_failure(archive::Failure(failed), path_, overwrite_);
+        if (failed) raise_failure(*failed, path_, overwrite_);
     }
 
-    // The line bshow prints, without its leading blank and newline.
+    // The line bshow prints, without its leading blank and newline, its
+    // times in layout 0 and GMT.
     std::string show() const {
         char line[160] = "";
         shared([&](bottle_hdr *b) {
-            core::show_line(b, line, sizeof line);
+            core::show_line(b, line, sizeof line, 0, 0);
             return 0;
         });
         std::string text(line);
@@ -326,20 +334,18 @@ private:
         return f(live());
     }
 
-    // Closes the bottle and commits a new one; an error not yet raised, or
-    // 0.  Called with the lock held (or from the destructor).
+    // Closes the bottle and commits a new one; the errno of the first
+    // failure of its transfers, or 0.  Called with the lock held (or from
+    // the destructor).
     int finish() {
         if (!b_) return 0;
         bottle_hdr *b = std::exchange(b_, nullptr);
         const bool flushed = core::flush(b);
-        const int err = core::error(b);
-        const bool closed = core::close(b);  // frees b
+        int err = 0;
+        const bool closed = core::close(b, "bclose", &err);  // frees b
         std::unique_ptr<archive::OutputTarget> target = std::move(target_);
-        // A new bottle that met a failure is not made: that is news even
-        // where the failure was raised before.
-        if (err != 0) return err != reported_ || target ? err : 0;
-        if (!flushed || !closed) return EIO;
-        if (target) target->commit();  // dropped uncommitted on a failure: the temporary file goes
+        if (!flushed || !closed) return err != 0 ? err : EIO;  // a new bottle is not made: its temporary file goes
+        if (target) target->commit();
         return 0;
     }
 
@@ -389,10 +395,11 @@ private:
     // (one pass over the samples in memory, not two).  A block with NaN is
     // written again through the staging block; the unusable value cuts the
     // file back to its old end, so that nothing is written, and is the
-    // index returned.  A failure to cut it back goes to `cut_error`.
+    // index returned.  A failure to cut it back goes to `cut_error`; a
+    // failed transfer since `mark` ends the writing.
     template <class T>
     static std::int64_t write_appending(bottle_hdr *b, std::int64_t first, std::int64_t n, const T *v, T unusable,
-                                        int &cut_error) {
+                                        int &cut_error, const core::FailureMark &mark) {
         constexpr std::int64_t kBlock = (std::int64_t{256} << 10) / sizeof(T);
         const std::int32_t nsam = b->nsam;
         const off_t end = b->doff + static_cast<off_t>(nsam) * static_cast<off_t>(sizeof(T));
@@ -405,8 +412,8 @@ private:
                 b->nsam = nsam;
                 return done + scan.first_unusable;
             }
-            if (scan.any_nan) write_staged(b, first + done, k, v + done);
-            if (core::error(b)) break;
+            if (scan.any_nan) write_staged(b, first + done, k, v + done, mark);
+            if (core::error_since(b, mark) != 0) break;
         }
         return -1;
     }
@@ -414,9 +421,11 @@ private:
     // Writes samples with NaN among them through a staging block that
     // holds the unusable value in their place, and lies in memory as the
     // samples will in the file (the header puts sample 0 at byte 40): the
-    // kernel copies aligned runs much faster.
+    // kernel copies aligned runs much faster.  A failed transfer since
+    // `mark` ends the writing.
     template <class T>
-    static void write_staged(bottle_hdr *b, std::int64_t first, std::int64_t n, const T *in) {
+    static void write_staged(bottle_hdr *b, std::int64_t first, std::int64_t n, const T *in,
+                             const core::FailureMark &mark) {
         constexpr std::int64_t kSlots = (std::int64_t{1} << 20) / sizeof(T);
         constexpr std::size_t kAlign = 64;
         std::vector<unsigned char> block(kSlots * sizeof(T) + kAlign);
@@ -431,7 +440,7 @@ private:
                 staged[i] = v != v ? unusable : v;  // NaN, where T is floating
             }
             core::write_at(b, first + done, k, staged);
-            if (core::error(b) || k == 0) break;
+            if (core::error_since(b, mark) != 0 || k == 0) break;
             done += k;
         }
     }
@@ -456,21 +465,17 @@ private:
         return info.shape[0];
     }
 
-    // The error state when it has changed since last raised (then noted
-    // as raised), else 0; `always` gives EIO for a failure without one.
-    int fresh_error(bottle_hdr *b, bool always = false) {
-        const int err = core::error(b);
-        if (err != 0 && err != reported_) return reported_ = err;
-        return always ? (err != 0 ? err : EIO) : 0;
-    }
-
     [[noreturn]] void raise_read_only() const { raise_os_error(EBADF, path_, "bottle opened for reading (mode 'r')"); }
 
-    // An archive Failure as the exception Python has for it.
+    // An archive Failure as the OSError Python has for it: of its errno's
+    // subclass, with the command's text less its hints on options.
     [[noreturn]] static void raise_failure(const archive::Failure &failure, const std::string &path, bool overwrite) {
         struct stat st;
         if (!overwrite && ::stat(path.c_str(), &st) == 0) raise_os_error(EEXIST, path);
-        PyErr_SetString(PyExc_OSError, failure.what());
+        if (failure.error_number() != 0)
+            PyErr_SetObject(PyExc_OSError, py::make_tuple(failure.error_number(), failure.message()).ptr());
+        else
+            PyErr_SetString(PyExc_OSError, failure.message().c_str());
         throw py::error_already_set();
     }
 
@@ -484,29 +489,10 @@ private:
     const float ivl_;
     const int type_;
     const std::int32_t usym_;
-    int reported_ = 0;        // the error state when last raised
     bool overwrite_ = true;   // a new bottle may replace a file of its name
 };
 
 // --- Dates --------------------------------------------------------------
-
-// Sets the zone and layout for one call and puts the program's own back.
-class DateSettings {
-public:
-    DateSettings(int z, int layout = dtoa_fmt) : zone_(zone), layout_(dtoa_fmt) {
-        zone = z;
-        dtoa_fmt = layout;
-    }
-    ~DateSettings() {
-        zone = zone_;
-        dtoa_fmt = layout_;
-    }
-    DateSettings(const DateSettings &) = delete;
-    DateSettings &operator=(const DateSettings &) = delete;
-
-private:
-    int zone_, layout_;
-};
 
 // The time a text names, in the forms the bottle command reads.
 double parse_time(const std::string &text) {
@@ -520,20 +506,18 @@ double parse_time(const std::string &text) {
 using Times = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
 Times atod_all(const std::vector<std::string> &texts, int z) {
-    DateSettings settings(z);
     Times out(static_cast<py::ssize_t>(texts.size()));
     double *t = out.mutable_data();
-    for (std::size_t i = 0; i < texts.size(); ++i) t[i] = atod(texts[i].c_str());
+    for (std::size_t i = 0; i < texts.size(); ++i) t[i] = atod_r(texts[i].c_str(), z);
     return out;
 }
 
 py::list dtoa_all(const Times &times, int layout, int z) {
-    DateSettings settings(z, layout);
     const double *t = times.data();
     py::list out(times.size());
     for (py::ssize_t i = 0; i < times.size(); ++i) {
         char text[41] = "";
-        dtoa(t[i], text);
+        dtoa_r(t[i], text, layout, z);
         text[40] = '\0';
         out[static_cast<std::size_t>(i)] = py::str(text);
     }
@@ -551,24 +535,22 @@ py::dtype record_dtype() {
 }
 
 py::array dtov_all(const Times &times, int z) {
-    DateSettings settings(z);
     py::array out(record_dtype(), std::vector<py::ssize_t>{times.size()});
     auto *v = static_cast<datevec *>(out.mutable_data());
     const double *t = times.data();
-    for (py::ssize_t i = 0; i < times.size(); ++i) dtov(t[i], &v[i]);
+    for (py::ssize_t i = 0; i < times.size(); ++i) dtov_r(t[i], &v[i], z);
     return out;
 }
 
 Times vtod_all(const py::array &records, int z) {
     if (!records.dtype().equal(record_dtype())) throw py::type_error("records must have the dtype of dtov's result");
     const py::array copy = py::array::ensure(records, py::array::c_style);
-    DateSettings settings(z);
     Times out(copy.size());
     const auto *v = static_cast<const datevec *>(copy.data());
     double *t = out.mutable_data();
     for (py::ssize_t i = 0; i < copy.size(); ++i) {
         datevec record = v[i];  // vtod fills in a day of the year of 0
-        t[i] = vtod(&record);
+        t[i] = vtod_r(&record, z);
     }
     return out;
 }
@@ -619,4 +601,7 @@ PYBIND11_MODULE(_zulukit, m) {
     m.def("record_dtype", &record_dtype);
 
     zulukit::bind_archive(m);
+#ifdef ZULU_FAULT_HOOK
+    zulukit::bind_fault_hook(m);
+#endif
 }

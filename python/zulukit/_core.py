@@ -218,7 +218,8 @@ class Bottle:
     def close(self):
         """Writes back any held samples and the header (mode "r+") and closes
         the file; a bottle made by create() then takes the place of its
-        path.  Raises OSError if anything did not reach the disk."""
+        path.  Raises OSError if anything did not reach the disk, now or
+        before (a write that raised it raises it here again)."""
         self._h.close()
 
     @property

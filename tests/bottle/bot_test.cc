@@ -17,6 +17,7 @@
 
 #include "bytes.h"
 #include "capture.h"
+#include "core.h"
 #include "date.h"
 
 extern "C" int bottle_c_roundtrip(const char *path);
@@ -241,6 +242,25 @@ TEST_F(Bottle, WindowsPartlyOrWhollyOutsideTheSamplesGetTheUnusableValue) {
         EXPECT_EQ(io.out.empty(), !c.reads) << c.start << ": " << io.out;
         EXPECT_EQ(bread1(b, 0, c.start), c.start >= 0 && c.start < 10 ? c.start + 0.5f : u);
         bclose(b);
+    }
+}
+
+TEST_F(Bottle, SamplesCutOffAfterOpenReadAsTheUnusableValue) {
+    const float u = 999999.0f;
+    const std::vector<float> want{1, 2, 3, 4, 5, u, u, u, u, u};
+    // Through the page buffer (bread) and straight from the file (the
+    // core's direct reads, as the command and Python read).
+    for (bool direct : {false, true}) {
+        bclose(make(kFloat, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+        const auto opened = zulu::core::open(path_.c_str(), {zulu::core::Access::kRead, true, direct});
+        ASSERT_NE(opened.bottle, nullptr);
+        ASSERT_EQ(truncate(path_.c_str(), 40 + 5 * 4 + 2), 0);  // five samples and half of one
+        std::vector<float> got(10);
+        bread(opened.bottle, 0, 10, got.data());
+        EXPECT_EQ(got, want) << direct;
+        EXPECT_EQ(bread1(opened.bottle, 9, 0), u) << direct;
+        EXPECT_EQ(berror(opened.bottle), 0) << direct;
+        bclose(opened.bottle);
     }
 }
 

@@ -197,6 +197,9 @@ TEST(BottleExport, RefusalsLeaveNothingBehind) {
     fs::copy_file(in, other);
     write_file(dir.file("old.nc"), "old");
     write_file(dir.file("junk.bot"), "not a bottle");
+    // Times no coordinate holds: a begin time of 1e300 s, or samples 3e38 s apart.
+    write_file(dir.file("far.bot"), header(2, 1e300, 1, 2) + float_samples({1, 2}));
+    write_file(dir.file("apart.bot"), header(2, 0, 3e38f, 2) + float_samples({1, 2}));
     const struct {
         std::vector<std::string> args;
         int status;
@@ -213,6 +216,8 @@ TEST(BottleExport, RefusalsLeaveNothingBehind) {
         {{in, "-o", in}, 1, "which this command reads"},
         {{dir.file("junk.bot"), "-o", dir.file("old.nc"), "--force"}, 1, "shorter than the 40-byte header"},
         {{dir.file("missing.bot"), "-o", dir.file("old.nc"), "--force"}, 1, "No such file or directory"},
+        {{dir.file("far.bot"), "-o", dir.file("old.nc"), "--force"}, 1, "far.bot: the sample times reach @1e+300"},
+        {{dir.file("apart.bot"), "-o", dir.file("old.nc"), "--force"}, 1, "apart.bot: the sample times reach @3"},
         {{in, "-o", dir.file("old.nc")}, 1, "old.nc already exists (--force replaces it)"},
     };
     const std::vector<std::string> before = files_in(dir.path());

@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "date.h"
@@ -130,6 +131,36 @@ TEST(Conversion, RoundTripOfWholeSecondsIsExactEverywhere) {
         datevec v;
         dtov(t, &v);
         EXPECT_EQ(vtod(&v), t);
+    }
+}
+
+TEST(Conversion, ReentrantFormsTakeTheirSettingsAsArgumentsAndLeaveTheProcessWideOnes) {
+    // In and out of daylight time, before 1970 and far after it.
+    const double times[] = {489162896.789, 1435017600, 1445734800, -1e9, 1e12};
+    const char *const texts[] = {"850704123456", "15j175", "19850702143456.789"};
+    for (const int z : {0, -5, -8}) {
+        // The process-wide forms under the settings z and `layout`.
+        const auto with_settings = [z](int layout, auto f) {
+            const ZoneGuard settings(z, layout);
+            return f();
+        };
+        const ZoneGuard elsewhere(-11, 3);  // what the reentrant forms must neither read nor change
+        for (const double t : times) {
+            for (int layout = 0; layout < 6; ++layout) {
+                char want[40], got[40];
+                with_settings(layout, [&] { return dtoa(t, want); });
+                EXPECT_STREQ(dtoa_r(t, got, layout, z), want) << z << " " << t << " " << layout;
+            }
+            datevec want{}, got{};
+            with_settings(0, [&] { return dtov(t, &want); });
+            dtov_r(t, &got, z);
+            EXPECT_EQ(std::memcmp(&got, &want, sizeof got), 0) << z << " " << t;
+            EXPECT_EQ(vtod_r(&got, z), with_settings(0, [&] { return vtod(&want); })) << z << " " << t;
+        }
+        for (const char *text : texts)
+            EXPECT_EQ(atod_r(text, z), with_settings(0, [&] { return atod(text); })) << z << " " << text;
+        EXPECT_EQ(zone, -11);
+        EXPECT_EQ(dtoa_fmt, 3);
     }
 }
 
