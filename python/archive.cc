@@ -35,20 +35,6 @@ using zulu::archive::Grid;
 namespace zulukit {
 namespace {
 
-// The command's text of the failure, less its hints on options.
-[[noreturn]] void raise_failure(const ops::Failure &f) {
-    if (f.error_number() != 0 && f.status() != ops::kUsage) {
-        PyErr_SetObject(PyExc_OSError, py::make_tuple(f.error_number(), f.message()).ptr());
-        throw py::error_already_set();
-    }
-    if (f.not_bottle()) {
-        const py::object error = py::module_::import("zulukit._zulukit").attr("BottleError");
-        PyErr_SetString(error.ptr(), f.message().c_str());
-        throw py::error_already_set();
-    }
-    throw py::value_error(f.message());
-}
-
 // Runs a job without the GIL, its Failure raised as an exception.
 template <class F>
 auto run_job(F &&job) {
@@ -97,7 +83,7 @@ std::vector<py::tuple> gaps(const std::vector<std::string> &paths, std::int64_t 
     });
     std::vector<py::tuple> rows;
     rows.reserve(found.size());
-    for (const auto &[path, f] : found) rows.push_back(py::make_tuple(path, f.start, f.end, f.samples));
+    for (const auto &[path, f] : found) rows.push_back(py::make_tuple(fs_text(path), f.start, f.end, f.samples));
     return rows;
 }
 
@@ -302,7 +288,7 @@ void take_values_into(const ops::Series &series, const Indices &indices, py::arr
 py::tuple series_state(const ops::Series &series) {
     py::list pieces;
     for (const ops::Piece &p : series.pieces())
-        pieces.append(py::make_tuple(p.name, static_cast<unsigned long long>(p.id.dev),
+        pieces.append(py::make_tuple(py::bytes(p.name), static_cast<unsigned long long>(p.id.dev),
                                      static_cast<unsigned long long>(p.id.ino),
                                      py::bytes(reinterpret_cast<const char *>(&p.header), zulu::format::kHeaderSize),
                                      p.count, p.offset));
@@ -359,7 +345,7 @@ py::array_t<bool> missing_mask(const py::array &samples, std::int32_t usym) {
 py::dict header_dict(const ops::Piece &p) {
     const bottle_hdr &h = p.header;
     py::dict d;
-    d["source"] = p.name;
+    d["source"] = fs_text(p.name);
     d["magic"] = h.magic;
     d["spare0"] = h.spare0;
     d["doff"] = h.doff;

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,20 +48,10 @@ namespace archive = zulu::archive;
 
 namespace {
 
-// Raises OSError(err, its message or `what`, path): FileNotFoundError and
-// the like where Python has a subclass for the errno value.
-[[noreturn]] void raise_os_error(int err, const std::string &path, const char *what = nullptr) {
-    PyErr_SetObject(PyExc_OSError, py::make_tuple(err, what ? what : std::strerror(err), path).ptr());
-    throw py::error_already_set();
-}
-
-// zulukit.BottleError, for a file that is not a bottle.  Held for the
-// life of the process: the module is never unloaded.
-PyObject *bottle_error = nullptr;
+using zulukit::raise_os_error;
 
 [[noreturn]] void raise_not_bottle(const std::string &path, const std::string &why) {
-    PyErr_SetString(bottle_error, (path + ": not a bottle: " + why).c_str());
-    throw py::error_already_set();
+    zulukit::raise_not_bottle(path + ": not a bottle: " + why);
 }
 
 [[noreturn]] void raise_open_failure(const std::string &path, const core::Opened &opened) {
@@ -166,14 +157,17 @@ public:
     std::int64_t count() const {
         return shared([](bottle_hdr *b) { return static_cast<std::int64_t>(b->nsam); });
     }
-    // The file the samples are in now: the temporary file of a new bottle
-    // until close().
-    std::string file() const {
-        return shared([&](bottle_hdr *) { return target_ ? target_->temp_path() : path_; });
+    // A new descriptor of the file this bottle opened (the temporary file of
+    // a new bottle until close()), for the caller to map and close: never
+    // the file's name opened again, which may lead to another file since.
+    int duplicate_descriptor() const {
+        const int fd = shared([](bottle_hdr *b) { return ::fcntl(getfdb(b->pbuf), F_DUPFD_CLOEXEC, 0); });
+        if (fd < 0) raise_os_error(errno, path_);
+        return fd;
     }
     // What makes samples of the file unreachable (past the largest bottle
     // file), or empty.
-    const std::string &unreachable() const { return unreachable_; }
+    py::str unreachable() const { return zulukit::fs_text(unreachable_); }
     // The unusable value as a slot of the bottle's type holds it.
     py::object unusable() const {
         return format::with_sample_type(type_, [&](auto tag) { return py::cast(format::unusable_as<decltype(tag)>(usym_)); });
@@ -472,10 +466,8 @@ private:
     [[noreturn]] static void raise_failure(const archive::Failure &failure, const std::string &path, bool overwrite) {
         struct stat st;
         if (!overwrite && ::stat(path.c_str(), &st) == 0) raise_os_error(EEXIST, path);
-        if (failure.error_number() != 0)
-            PyErr_SetObject(PyExc_OSError, py::make_tuple(failure.error_number(), failure.message()).ptr());
-        else
-            PyErr_SetString(PyExc_OSError, failure.message().c_str());
+        if (failure.error_number() != 0) raise_os_error(failure.error_number(), "", failure.message());
+        PyErr_SetObject(PyExc_OSError, zulukit::fs_text(failure.message()).ptr());
         throw py::error_already_set();
     }
 
@@ -559,10 +551,11 @@ Times vtod_all(const py::array &records, int z) {
 
 PYBIND11_MODULE(_zulukit, m) {
     m.doc() = "Compiled core of zulukit; use the zulukit package.";
-    bottle_error = PyErr_NewExceptionWithDoc("zulukit.BottleError",
+    PyObject *bottle_error = PyErr_NewExceptionWithDoc("zulukit.BottleError",
                                              "The file is not a usable bottle (a ValueError); the message says why.",
                                              PyExc_ValueError, nullptr);
     if (!bottle_error) throw py::error_already_set();
+    zulukit::set_bottle_error(bottle_error);
     m.attr("BottleError") = py::reinterpret_borrow<py::object>(bottle_error);
 
     py::list types;
@@ -582,7 +575,7 @@ PYBIND11_MODULE(_zulukit, m) {
         .def_property_readonly("type", &Handle::type)
         .def_property_readonly("unusable", &Handle::unusable)
         .def_property_readonly("usym", [](const Handle &h) { return h.usym(); })
-        .def_property_readonly("file", &Handle::file)
+        .def("duplicate_descriptor", &Handle::duplicate_descriptor)
         .def_property_readonly("unreachable", &Handle::unreachable)
         .def("header", &Handle::header)
         .def("read_into", &Handle::read_into)

@@ -7,6 +7,7 @@ import collections as _collections
 import datetime as _datetime
 import math as _math
 import operator as _operator
+import os as _os
 import warnings as _warnings
 from fractions import Fraction as _Fraction
 
@@ -282,12 +283,24 @@ class Bottle:
         return out
 
     def memmap(self):
-        """The stored samples as a read-only numpy.memmap of the file.  It
-        stays valid after close(), and shows later writes to the file."""
+        """The stored samples as a read-only numpy.memmap of the file this
+        bottle opened (never a file that took its name since).  It stays
+        valid after close(), and shows later writes to the file; as with any
+        map of a file, reading samples that another program has since cut
+        off the file ends the process (SIGBUS): read() is safe there."""
+        import mmap
+
         header = self.header  # the samples the file holds past the data offset
         if header.count == 0:
             return _np.empty(0, self._dtype).view(_np.memmap)  # a file region cannot be empty
-        return _np.memmap(self._h.file, dtype=self._dtype, mode="r", offset=header.doff, shape=(header.count,))
+        fd = self._h.duplicate_descriptor()
+        try:
+            mapped = mmap.mmap(fd, header.doff + header.count * self._dtype.itemsize, access=mmap.ACCESS_READ)
+        finally:
+            _os.close(fd)
+        view = _np.frombuffer(mapped, self._dtype, header.count, header.doff).view(_np.memmap)
+        view._mmap, view.offset, view.mode, view.filename = mapped, header.doff, "r", None  # as numpy.memmap keeps them
+        return view
 
     def __getitem__(self, key):
         n = self.count
@@ -427,11 +440,10 @@ def open(path, mode="r"):
     before that limit are reached."""
     if mode not in ("r", "r+"):
         raise ValueError(f"mode must be 'r' or 'r+', not {mode!r}")
-    path = _fspath(path)
-    handle = _zulukit.Handle.open(path, mode == "r+")
+    handle = _zulukit.Handle.open(_fspath(path), mode == "r+")
     if handle.unreachable:
         _warnings.warn(handle.unreachable, RuntimeWarning, stacklevel=2)
-    return Bottle(handle, path, mode)
+    return Bottle(handle, _os.fspath(path), mode)
 
 
 def _overwrite(overwrite, force):
@@ -454,19 +466,23 @@ def create(path, begin, interval, dtype, overwrite=False, *, force=None):
     name stays whole until then.  An existing file is refused
     (FileExistsError) unless overwrite (also called force, as the
     command's --force)."""
-    path = _fspath(path)
+    name = _fspath(path)
     code = _type_code(dtype)
     if isinstance(interval, (complex, _np.complexfloating)):
         raise ValueError("the interval must be a real number of seconds")
-    handle = _zulukit.Handle.create(path, _seconds(begin), float(interval), code, _overwrite(overwrite, force))
-    return Bottle(handle, path, "r+")
+    handle = _zulukit.Handle.create(name, _seconds(begin), float(interval), code, _overwrite(overwrite, force))
+    return Bottle(handle, _os.fspath(path), "r+")
 
 
 def _fspath(path):
-    import os
-
-    path = os.fspath(path)
-    return path.decode() if isinstance(path, bytes) else path
+    """A file name as the extension takes it: the bytes of a str, bytes or
+    os.PathLike, a str's undecodable bytes kept as Python's own file
+    functions keep them (surrogate escapes); ValueError for a NUL in it,
+    which would end the name early."""
+    name = _os.fsencode(_os.fspath(path))
+    if b"\0" in name:
+        raise ValueError(f"embedded null byte in the file name {path!r}")
+    return name
 
 
 def _times(times):

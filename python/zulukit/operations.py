@@ -35,8 +35,9 @@ def _overwrite(overwrite, force):
 
 
 def _path(p):
-    p = _os.fspath(p)
-    return p.decode() if isinstance(p, bytes) else p
+    from ._core import _fspath  # the package's one reading of file names
+
+    return _fspath(p)
 
 
 def cut(src, dst, start=None, end=None, *, overwrite=False, force=None):

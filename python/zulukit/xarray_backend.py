@@ -564,9 +564,11 @@ def open_archive(paths, *, overlap=None, chunks=None, time_index=True, mask_and_
     Only the headers are read here, and the time index costs nothing
     until it is turned into a pandas index.  chunks, time_index and
     mask_and_scale are as for xarray.open_dataset(..., engine="zulukit")."""
+    from ._core import _fspath
+
     if isinstance(paths, (str, bytes, os.PathLike)):
         paths = [paths]
-    series = _ext().Series.joined([os.fsdecode(os.fspath(p)) for p in paths], overlap)
+    series = _ext().Series.joined([_fspath(p) for p in paths], overlap)
     ds = xr.open_dataset(series, engine=ZulukitBackendEntrypoint, chunks=chunks, time_index=time_index,
                          mask_and_scale=mask_and_scale)
     ds.encoding.update(_header_encoding(series))
@@ -580,23 +582,25 @@ class ZulukitBackendEntrypoint(BackendEntrypoint):
     open_dataset_parameters = ("filename_or_obj", "drop_variables", "mask_and_scale", "time_index")
 
     def open_dataset(self, filename_or_obj, *, drop_variables=None, mask_and_scale=True, time_index=True):
+        from ._core import _fspath
+
         ext = _ext()
         if isinstance(filename_or_obj, ext.Series):
             series = filename_or_obj
         else:
-            series = ext.Series.of_bottle(os.fsdecode(os.fspath(filename_or_obj)))
+            series = ext.Series.of_bottle(_fspath(filename_or_obj))
         return series_dataset(series, mask_and_scale=mask_and_scale, time_index=time_index,
                               drop_variables=drop_variables)
 
     def guess_can_open(self, filename_or_obj):
         try:
-            path = os.fsdecode(os.fspath(filename_or_obj))
+            path = os.fsencode(os.fspath(filename_or_obj))
         except TypeError:
             return False
-        if path.endswith(".bot"):
+        if path.endswith(b".bot"):
             return True
         try:
-            return _ext().looks_like_bottle(path)
+            return b"\0" not in path and _ext().looks_like_bottle(path)
         except (ImportError, OSError, ValueError):
             return False
 

@@ -229,3 +229,127 @@ def test_no_call_depends_on_the_process_wide_date_settings(tmp_path):
         assert calls() == want
     finally:
         settings[0].value = settings[1].value = 0
+
+
+# --- Files replaced, cut short, grown or swapped under a reader -------------
+
+
+def _day(path, values):
+    with zulukit.create(path, 0, 1, "float", overwrite=True) as b:
+        b.write(0, np.asarray(values, np.float32))
+
+
+def _change(path, how):
+    """Changes the bottle of 1 to 10 at path as a recorder or a job might."""
+    if how == "replaced":  # another bottle renamed onto its name
+        _day(str(path) + ".new", np.arange(101, 111))
+        os.replace(str(path) + ".new", path)
+    elif how == "truncated":
+        os.truncate(path, 40 + 4 * 5)
+    elif how == "grown":
+        with zulukit.open(path, "r+") as b:
+            b.write(10, np.arange(11, 16, dtype=np.float32))
+    else:  # a FIFO in its place, the file moved away
+        os.replace(path, str(path) + ".old")
+        os.mkfifo(path)
+
+
+def _within(seconds, fn):
+    """fn's result, or its exception; fails where it has not ended in time
+    (a reader that waits on a FIFO)."""
+    import threading
+
+    done = []
+
+    def run():
+        try:
+            done.append(("value", fn()))
+        except Exception as e:  # handed to the test
+            done.append(("raised", e))
+
+    thread = threading.Thread(target=run, daemon=True)
+    thread.start()
+    thread.join(seconds)
+    assert done, "still waiting"
+    return done[0]
+
+
+ONE_TO_TEN = list(range(1, 11))
+
+
+@pytest.mark.parametrize("how", ["replaced", "truncated", "grown", "fifo"])
+def test_a_reader_sees_the_file_it_opened_or_an_error_naming_it(how, tmp_path):
+    xr = pytest.importorskip("xarray")
+    import pickle
+
+    path = str(tmp_path / "day.bot")
+    _day(path, ONE_TO_TEN)
+    readers = {"dataset": xr.open_dataset(path), "chunk": xr.open_dataset(path, chunks={"time": 4}),
+               "archive": zulukit.open_archive([path])}
+    readers["unpickled"] = pickle.loads(pickle.dumps(xr.open_dataset(path, time_index=False)))
+    bottle = zulukit.open(path)
+    _change(path, how)
+    # The lazy arrays read the samples planned, or name the file another took the place of.
+    want = {"replaced": None, "fifo": None, "truncated": ONE_TO_TEN[:5] + [np.nan] * 5, "grown": ONE_TO_TEN}[how]
+    for name, ds in readers.items():
+        kind, got = _within(10, lambda: ds.value.values)
+        if want is None:
+            assert kind == "raised" and isinstance(got, OSError) and "day.bot: the file was replaced" in str(got), name
+        else:
+            assert kind == "value", (name, got)
+            np.testing.assert_array_equal(got, want, name)
+    # A bottle reads the file it opened: the one it holds, never another.
+    kind, got = _within(10, bottle.read)
+    assert kind == "value" and got.tolist()[:5] == ONE_TO_TEN[:5]
+    kind, mapped = _within(10, bottle.memmap)
+    assert kind == "value" and mapped.tolist() == {"truncated": ONE_TO_TEN[:5], "grown": list(range(1, 16))}.get(
+        how, ONE_TO_TEN)
+
+
+# --- Names ------------------------------------------------------------------
+
+
+def test_any_name_python_can_open_and_none_with_a_nul(tmp_path):
+    xr = pytest.importorskip("xarray")
+    name = os.path.join(os.fsencode(tmp_path), b"caf\xe9.bot")  # not UTF-8
+    for given in (name, os.fsdecode(name), type("P", (), {"__fspath__": lambda self: name})()):
+        _day(given, [1, 2, 3])
+        with zulukit.open(given) as b:
+            assert b.read().tolist() == [1, 2, 3]
+        assert zulukit.stats(given)["count"] == 3 and zulukit.gaps([given]) == []
+        zulukit.cut(given, os.fsdecode(name) + ".cut", overwrite=True)
+        assert xr.open_dataset(os.fsdecode(name) + ".cut", engine="zulukit").value.values.tolist() == [1, 2, 3]
+        assert zulukit.open_archive([given]).sizes["time"] == 3
+    with pytest.raises(FileNotFoundError) as missing:
+        zulukit.open(name + b".none")
+    assert missing.value.filename == os.fsdecode(name + b".none")  # the name as os.fsdecode gives it
+    for call in (lambda: zulukit.open("a.bot\0x"), lambda: zulukit.create("a.bot\0x", 0, 1, "int"),
+                 lambda: zulukit.stats("a.bot\0x"), lambda: zulukit.open_archive(["a.bot\0x"])):
+        with pytest.raises(ValueError, match="null byte"):
+            call()
+
+
+# --- Many files -------------------------------------------------------------
+
+MANY = r"""
+import resource, sys
+import numpy as np, zulukit
+resource.setrlimit(resource.RLIMIT_NOFILE, (64, 64))
+paths = sys.argv[1:]
+whole = zulukit.open_archive(paths).value.values
+chunked = zulukit.open_archive(paths, chunks={"time": 7}).value.sum().compute(scheduler="threads")
+print(int(np.nansum(whole)), int(chunked))
+"""
+
+
+def test_an_archive_of_more_files_than_may_be_open_at_once(tmp_path):
+    pytest.importorskip("xarray")
+    pytest.importorskip("dask")
+    paths = []
+    for k in range(300):
+        paths.append(str(tmp_path / f"{k:03d}.bot"))
+        with zulukit.create(paths[-1], k * 2, 1, "long") as b:
+            b.write(k * 2, [k, k])
+    done = subprocess.run([sys.executable, "-c", MANY, *paths], capture_output=True, text=True)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.split() == [str(2 * sum(range(300)))] * 2
