@@ -96,10 +96,12 @@ std::int64_t last_where(Holds holds, std::int64_t guess) {
     std::int64_t lo = guess, hi = guess;  // holds(lo), !holds(hi), once found
     std::int64_t step = 1;
     if (holds(guess)) {
-        for (hi = guess + 1; hi < kFarIndex && holds(hi); step *= 2) lo = hi, hi = std::min(kFarIndex, hi + step);
+        for (hi = guess + 1; hi < kFarIndex && holds(hi); step = std::min(step, kFarIndex / 2) * 2)
+            lo = hi, hi = std::min(kFarIndex, hi + step);
         if (hi >= kFarIndex && holds(hi)) return kFarIndex;
     } else {
-        for (lo = guess - 1; lo > -kFarIndex && !holds(lo); step *= 2) hi = lo, lo = std::max(-kFarIndex, lo - step);
+        for (lo = guess - 1; lo > -kFarIndex && !holds(lo); step = std::min(step, kFarIndex / 2) * 2)
+            hi = lo, lo = std::max(-kFarIndex, lo - step);
         if (lo <= -kFarIndex && !holds(lo)) return -kFarIndex;
     }
     while (hi - lo > 1) {
