@@ -33,9 +33,8 @@ namespace ops = zulu::archive;
 using zulu::archive::Grid;
 
 namespace zulukit {
-namespace {
 
-[[noreturn]] void raise_failure(const ops::Failure &f) {
+void raise_failure(const ops::Failure &f) {
     if (f.error_number() != 0 && f.status() != ops::kUsage) {
         PyErr_SetObject(PyExc_OSError, py::make_tuple(f.error_number(), f.what()).ptr());
         throw py::error_already_set();
@@ -47,6 +46,8 @@ namespace {
     }
     throw py::value_error(f.what());
 }
+
+namespace {
 
 // Runs a job without the GIL, its Failure raised as an exception.
 template <class F>
