@@ -70,8 +70,10 @@ public:
 
     // The next block: (its first sample's stamp in ns, or None; its index;
     // its samples), of at least `least` and at most `most` samples, or
-    // fewer when `timeout` seconds pass first or the file is left; None
-    // once the follow has ended (see stopped()).
+    // fewer when `timeout` seconds pass first or the file is left.  None
+    // when `timeout` seconds pass without a sample (the follow goes on:
+    // a later call waits again), and once the follow has ended (see
+    // stopped()).
     py::object next(std::int64_t least, std::int64_t most, std::optional<double> timeout) {
         if (least < 1 || most < least) throw py::value_error("a block holds at least one sample");
         std::optional<Clock::time_point> deadline;
@@ -112,16 +114,16 @@ public:
         end(kClosed);
     }
 
-    // Why the follow ended ("closed", "timeout", "replaced", "rewritten"),
-    // or None while it goes on.
+    // Why the follow ended ("closed", "replaced", "rewritten"), or None
+    // while it goes on.
     py::object stopped() const {
-        static const char *const kWhy[] = {nullptr, "closed", "timeout", "replaced", "rewritten"};
+        static const char *const kWhy[] = {nullptr, "closed", "replaced", "rewritten"};
         const int why = stopped_;
         return why == kGoingOn ? py::object(py::none()) : py::object(py::str(kWhy[why]));
     }
 
 private:
-    enum Why { kGoingOn, kClosed, kTimeout, kReplaced, kRewritten };
+    enum Why { kGoingOn, kClosed, kReplaced, kRewritten };
 
     // Notes why the follow ended, unless it had already.
     void end(Why why) {
@@ -159,10 +161,7 @@ private:
                     continue;
                 }
             }
-            if (timed_out) {
-                end(kTimeout);
-                return {};
-            }
+            if (timed_out) return {};
             std::optional<std::chrono::milliseconds> left;
             if (deadline) left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
             const ops::Watch::Woken woken = follower_->wait(left, stop_[0]);

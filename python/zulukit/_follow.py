@@ -32,11 +32,14 @@ _LARGEST_BLOCK = 1 << 16
 class Follower:
     """The blocks of samples of a bottle as its writer publishes them; made
     by zulukit.follow().  An iterator (and an asynchronous one) and a
-    context manager; close() ends it from any thread, and an iteration
-    waiting at that moment ends at once.  `stopped` says why it ended:
-    "closed", "timeout", "replaced" (another file took the name, and the
-    follower follows by descriptor) or "rewritten" (the file was cut short
-    or written anew in place); None while it goes on."""
+    context manager.  An iteration ends when `timeout` seconds pass without
+    a sample, and the follower goes on where it was when iterated again (as
+    a file read to its end does); close() ends it for good, from any
+    thread, and an iteration waiting at that moment ends at once.
+    `stopped` says why it ended for good: "closed", "replaced" (another
+    file took the name, and the follower follows by descriptor) or
+    "rewritten" (the file was cut short or written anew in place); None
+    while it goes on."""
 
     def __init__(self, path, block, timeout, by_name):
         if block is None:
@@ -110,7 +113,8 @@ def follow(path, block=None, timeout=None, by_name=False):
     Each block holds the samples that came since the last, up to 65536 at a
     time, or with block=N exactly N samples; fewer when timeout seconds
     pass first (or the file is left), and the iteration ends when timeout
-    seconds pass without a sample (None: it waits until closed).  When
+    seconds pass without a sample (None: it waits until closed); iterated
+    again, the follower goes on.  When
     another file takes the name (a recorder starting a new day), the
     follower delivers the last samples of the old one and ends; with
     by_name=True it goes on with the new file from its sample 0, as
