@@ -208,6 +208,30 @@ def test_a_followed_file_replaced_by_rename(tmp_path):
         assert list(f) == [] and f.stopped == "replaced"
 
 
+def test_plot_follow_draws_the_last_window_again_as_samples_come(tmp_path):
+    import re
+
+    path, svg = tmp_path / "mast.bot", tmp_path / "live.svg"
+    with zulukit.create(path, 1000.0, 1.0, "long") as b:
+        b.write(1000.0, expected_values(20))
+    plot = subprocess.Popen([BOTTLE, "plot", path, "-o", svg, "--follow", "--window", "5s", "--every", "0.1"],
+                            stderr=subprocess.PIPE, text=True)
+
+    def title():
+        found = re.search(r">([^<>]*, [0-9]+ samples)<", svg.read_text()) if svg.exists() else None
+        return found.group(1) if found else ""
+
+    wait_until(lambda: title(), "the first picture")
+    assert title().endswith("1970-01-01T00:16:54.000Z to 1970-01-01T00:16:59.000Z, 6 samples")
+    with zulukit.open(path, "r+") as b:
+        b.write(1020.0, expected_values(30)[20:])
+        b.flush()
+        wait_until(lambda: title().endswith("00:17:09.000Z, 6 samples"), "the picture of the new samples")
+    plot.send_signal(signal.SIGINT)
+    assert plot.wait(PATIENCE) == 0 and plot.stderr.read() == ""
+    assert sorted(os.listdir(tmp_path)) == ["live.svg", "mast.bot"], "no temporary file left"
+
+
 def test_close_ends_a_wait_in_another_thread_and_asyncio_waits_without_blocking(tmp_path):
     import asyncio
 
