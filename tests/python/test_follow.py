@@ -8,6 +8,7 @@ import os
 import random
 import signal
 import subprocess
+import sys
 import threading
 import time
 
@@ -232,6 +233,17 @@ def test_plot_follow_draws_the_last_window_again_as_samples_come(tmp_path):
     assert sorted(os.listdir(tmp_path)) == ["live.svg", "mast.bot"], "no temporary file left"
 
 
+# Ctrl-C in the main thread while it waits for samples.
+INTERRUPTED = """
+import os, signal, sys, threading, zulukit
+threading.Timer(0.2, lambda: os.kill(os.getpid(), signal.SIGINT)).start()
+try:
+    next(zulukit.follow(sys.argv[1]))
+except KeyboardInterrupt:
+    print("KeyboardInterrupt")
+"""
+
+
 def test_close_ends_a_wait_in_another_thread_and_asyncio_waits_without_blocking(tmp_path):
     import asyncio
 
@@ -246,6 +258,10 @@ def test_close_ends_a_wait_in_another_thread_and_asyncio_waits_without_blocking(
     f.close()
     waiter.join(PATIENCE)
     assert not waiter.is_alive() and got == [] and f.stopped == "closed"
+
+    interrupted = subprocess.run([sys.executable, "-c", INTERRUPTED, path], capture_output=True, text=True,
+                                 timeout=PATIENCE)
+    assert interrupted.stdout == "KeyboardInterrupt\n", interrupted.stderr
 
     async def main():
         async with zulukit.follow(path, block=2) as follower, zulukit.follow(path) as abandoned:

@@ -277,14 +277,16 @@ int follow_plot(const Args &args, const std::vector<std::string> &files, const s
     const StdoutToStderr route;  // the library's messages are errors here
     const StopSignals stop;      // from here on, SIGINT ends the follow, not the program
     std::vector<std::unique_ptr<Follower>> followers;
+    followers.reserve(files.size());
     for (const std::string &file : files) followers.push_back(std::make_unique<Follower>(file, mode));
     bool redraw = true, ending = false;
     for (;;) {
-        std::int64_t published = 0;
-        for (const auto &f : followers) published += f->file().count();
-        if (redraw && published > 0) {
-            std::vector<Plotted> plotted;
+        std::vector<Plotted> plotted;
+        plotted.reserve(followers.size());
+        if (redraw)
             for (const auto &f : followers) plotted.push_back(decimate_live(f->file(), range.from, window, look.width));
+        // Until a sample to draw comes (after --from), there is no picture.
+        if (std::any_of(plotted.begin(), plotted.end(), [](const Plotted &p) { return p.first < p.end; })) {
             OutputTarget target(out, inputs, {.direct = false});
             draw(std::move(plotted), look, target);
         }
