@@ -25,6 +25,26 @@ WINDOW = 37  # samples per bwrite of the writer; sample i lies at 1000 + i s and
 PATIENCE = 60  # seconds to wait for any condition: generous, for a loaded machine
 
 
+@pytest.fixture(autouse=True)
+def no_process_outlives_its_test():
+    """Programs a test started and did not see end (it failed first) are killed."""
+    yield
+    for proc in STARTED:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+    STARTED.clear()
+
+
+STARTED = []
+
+
+def start(args, **options):
+    proc = subprocess.Popen(args, **options)
+    STARTED.append(proc)
+    return proc
+
+
 def expected_values(n):
     return 3 * np.arange(n, dtype=np.int64) + 1
 
@@ -38,7 +58,7 @@ def wait_until(condition, what):
 
 def start_writer(path, windows, flush_every, stop_after=0, pause_us=20_000):
     """The writer, once its new bottle has a header."""
-    writer = subprocess.Popen([WRITER, str(path), str(windows), str(flush_every), str(stop_after), str(pause_us)],
+    writer = start([WRITER, str(path), str(windows), str(flush_every), str(stop_after), str(pause_us)],
                               stdout=subprocess.PIPE, text=True)
     wait_until(lambda: path.exists() and path.stat().st_size >= 40, "the writer's bottle")
     return writer
@@ -55,7 +75,7 @@ class Dump:
     """bottle dump --follow, its lines read as they come."""
 
     def __init__(self, path, *options):
-        self.proc = subprocess.Popen([BOTTLE, "dump", str(path), "--epoch", *options], stdout=subprocess.PIPE,
+        self.proc = start([BOTTLE, "dump", str(path), "--epoch", *options], stdout=subprocess.PIPE,
                                      stderr=subprocess.PIPE, text=True)
         self.lines = []
         self.reader = threading.Thread(target=lambda: self.lines.extend(iter(self.proc.stdout.readline, "")))
@@ -215,7 +235,7 @@ def test_plot_follow_draws_the_last_window_again_as_samples_come(tmp_path):
     path, svg = tmp_path / "mast.bot", tmp_path / "live.svg"
     with zulukit.create(path, 1000.0, 1.0, "long") as b:
         b.write(1000.0, expected_values(20))
-    plot = subprocess.Popen([BOTTLE, "plot", path, "-o", svg, "--follow", "--window", "5s", "--every", "0.1"],
+    plot = start([BOTTLE, "plot", path, "-o", svg, "--follow", "--window", "5s", "--every", "0.1"],
                             stderr=subprocess.PIPE, text=True)
 
     def title():
