@@ -86,10 +86,11 @@ int count_missing(const T *v, T unusable) {
     return n;
 }
 
-// Calls fn(index, samples, n) for the samples [first, end) of a series,
-// of type T, a block at a time, in order.
-template <class T, class Fn>
-void read_samples(SeriesReader &reader, std::int64_t first, std::int64_t end, Fn &&fn) {
+// Calls fn(index, samples, n) for the samples [first, end) of a series
+// (or of anything read as a SeriesReader is), of type T, a block at a
+// time, in order.
+template <class T, class Reader, class Fn>
+void read_samples(Reader &reader, std::int64_t first, std::int64_t end, Fn &&fn) {
     std::vector<T> buffer(static_cast<std::size_t>(kBlock));
     for (std::int64_t i = first; i < end;) {
         const std::int64_t n = std::min(end - i, kBlock);

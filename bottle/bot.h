@@ -61,7 +61,10 @@ void bclose(bottle_hdr *b);
 /* Writes back the held page, then the header with the current sample
  * count, waits until the file is on the disk (fsync), and keeps the bottle
  * open: a program killed, or a system that crashes, after it returns 0
- * leaves a bottle that reopens with every sample written so far.  0 when every transfer of the bottle
+ * leaves a bottle that reopens with every sample written so far.  It also
+ * publishes them: programs that follow the file as it is written see the
+ * samples its header counts, so they see what was written since the last
+ * bflush only after the next one.  0 when every transfer of the bottle
  * has succeeded, now and since it was opened; -1 otherwise (see berror). */
 int bflush(bottle_hdr *b);
 

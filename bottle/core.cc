@@ -503,6 +503,10 @@ void report(const char *routine, const char *what) {
 // A read-only descriptor (the file allowed no more, or one was put in
 // its place) is left alone: nothing could be changed through it, and the
 // page buffer has reported any sample write that failed.
+// A held page 0 takes the header written, so that writing the page back
+// later (as the writer moves past it) puts the same header in the file,
+// not the older count it was loaded with: readers that follow the writer
+// take the stored count as what it has published.
 void write_back_header(bottle_hdr *b, int fd, const char *routine) {
     const int flags = sysio::calls().fcntl_getfl(fd);
     if (!state_of(b)->writable || (flags >= 0 && (flags & O_ACCMODE) == O_RDONLY)) return;
@@ -518,7 +522,10 @@ void write_back_header(bottle_hdr *b, int fd, const char *routine) {
         const std::int64_t held = std::max<std::int64_t>(st.st_size - b->doff, 0) / width_of(b->type);
         if (held < b->nsam) b->nsam = static_cast<std::int32_t>(held);
     }
-    if (write_header(fd, b)) return;
+    if (write_header(fd, b)) {
+        if (b->pbuf && b->pbuf->page == 0) std::memcpy(b->pbuf->data, b, kHeaderSize);
+        return;
+    }
     record_error(b, errno);
     if (!state_of(b)->quiet) report(routine, "header write");
 }

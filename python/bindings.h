@@ -33,4 +33,7 @@ void bind_archive(pybind11::module_ &m);
 // with the tests).
 void bind_fault_hook(pybind11::module_ &m);
 
+// Following a bottle as its writer flushes samples (follow.cc).
+void bind_follow(pybind11::module_ &m);
+
 }  // namespace zulukit

@@ -38,6 +38,7 @@
 #include "files.h"
 #include "format.h"
 #include "grid.h"
+#include "live.h"
 #include "sysio.h"
 #include "timetext.h"
 
@@ -189,6 +190,28 @@ public:
         const std::int64_t count =
             format::valid_type(h.type) && h.doff >= 0 ? format::samples_held(h.type, h.doff, st.st_size) : 0;
         return py::make_tuple(h.magic, h.spare0, h.doff, h.beg, h.ivl, h.nsam, h.type, h.usym, h.spare1, h.spare2, count);
+    }
+
+    // Takes the samples the file holds now as the bottle's, as opening it
+    // again would count them (a writer's own count stays where it is
+    // higher), and returns the count.  A file written anew in place since
+    // it was opened (its samples placed otherwise) is an OSError.
+    std::int64_t refresh() {
+        const int err = exclusive([&](bottle_hdr *b) {
+            const int fd = getfdb(b->pbuf);
+            bottle_hdr now{};
+            struct stat st{};
+            const ssize_t got = zulu::sysio::read_fully_at(fd, &now, format::kHeaderSize, 0);
+            if (got < 0) return errno;
+            if (got < format::kHeaderSize || archive::placement_changed(*b, now)) return ESTALE;
+            if (::fstat(fd, &st) != 0) return errno;
+            const std::int64_t held = format::samples_held(type_, b->doff, st.st_size);
+            b->nsam = static_cast<std::int32_t>(writable_ ? std::max<std::int64_t>(b->nsam, held) : held);
+            return 0;
+        });
+        if (err == ESTALE) raise_os_error(err, path_, "the file was written anew since it was opened");
+        if (err != 0) raise_os_error(err, path_);
+        return count();
     }
 
     // Fills `out` (contiguous, of the bottle's sample width) from index first.
@@ -578,6 +601,7 @@ PYBIND11_MODULE(_zulukit, m) {
         .def("duplicate_descriptor", &Handle::duplicate_descriptor)
         .def_property_readonly("unreachable", &Handle::unreachable)
         .def("header", &Handle::header)
+        .def("refresh", &Handle::refresh)
         .def("read_into", &Handle::read_into)
         .def("floats_into", &Handle::floats_into)
         .def("write_from", &Handle::write_from, py::arg("samples"), py::arg("first"), py::arg("checked"))
@@ -594,6 +618,7 @@ PYBIND11_MODULE(_zulukit, m) {
     m.def("record_dtype", &record_dtype);
 
     zulukit::bind_archive(m);
+    zulukit::bind_follow(m);
 #ifdef ZULU_FAULT_HOOK
     zulukit::bind_fault_hook(m);
 #endif

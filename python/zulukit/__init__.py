@@ -38,6 +38,7 @@ _HOMES = {
                     "._core"),
     **dict.fromkeys(["cut", "cat", "gaps", "stats", "export"], ".operations"),
     "open_archive": ".xarray_backend",
+    **dict.fromkeys(["follow", "Block"], "._follow"),
 }
 __all__ = list(_HOMES)
 

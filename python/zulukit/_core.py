@@ -160,7 +160,8 @@ class Bottle:
       interval  seconds between samples (as the header holds it, a float32)
       grid      the time grid (zulukit.Grid): sample i lies at begin + i /
                 rate, or begin + i * the nominal interval
-      count     number of samples stored; len(b) too
+      count     number of samples stored; len(b) too (as of opening, or
+                of the last refresh())
       end       time of the last sample
       dtype     numpy dtype of the samples: int16, int32, float32, float64
       unusable  the value that marks a slot without a sample, in dtype
@@ -210,6 +211,14 @@ class Bottle:
 
     def __reduce__(self):
         return (open, (self._path, self._mode))
+
+    def refresh(self):
+        """Counts the samples the file holds now, as opening it again would
+        (for a file a writer appends to), and returns the count: len(b),
+        read(), slicing and times() then reach them.  Raises OSError when
+        the file was written anew in place since it was opened.  To be given
+        each sample as its writer flushes it, use zulukit.follow()."""
+        return self._h.refresh()
 
     def flush(self):
         """Writes back any held samples and the header (mode "r+").  Raises

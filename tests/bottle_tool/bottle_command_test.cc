@@ -654,6 +654,7 @@ TEST(BottleCommand, HelpForEachCommandAndItsManPageAgree) {
 // for a file that cannot be opened.
 TEST(BottleCommand, MistakesGetOneClearMessage) {
     const std::string help = "Run \"bottle --help\" for the commands.\n";
+    const auto usage = [](const std::string &command) { return "Run \"bottle " + command + " --help\" for its usage.\n"; };
     const struct {
         std::vector<std::string> args;
         int status;
@@ -669,6 +670,15 @@ TEST(BottleCommand, MistakesGetOneClearMessage) {
         {{"gaps", "/nonexistent/nope.bot"}, 1,
          "bottle gaps: /nonexistent/nope.bot: No such file or directory\n"
          "bottle gaps: files that are not readable bottles: 1 of 1\n"},
+        {{"dump", "x.bot", "--follow=tail"}, 2,
+         "bottle dump: --follow takes descriptor or name, not \"tail\"\n" + usage("dump")},
+        {{"plot", "x.bot", "-o", "-", "-f"}, 2,
+         "bottle plot: --follow draws the picture again and again: name a file with -o OUT.svg\n" + usage("plot")},
+        {{"plot", "x.bot", "-o", "x.svg", "--window", "10min"}, 2,
+         "bottle plot: --window and --every go with --follow\n" + usage("plot")},
+        {{"plot", "x.bot", "-o", "x.svg", "-f", "--every", "10 min"}, 2,
+         "bottle plot: --every needs a length of time such as 30, 30s, 10min, 2h or 1d, not \"10 min\"\n" +
+             usage("plot")},
     };
     for (const auto &c : cases) {
         const RunResult r = bottle(c.args);

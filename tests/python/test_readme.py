@@ -27,3 +27,8 @@ def test_readme_session(tmp_path, monkeypatch):
 def test_readme_xarray_session(tmp_path, monkeypatch):
     runner = run_session("### Bottles in xarray and Dask", tmp_path, monkeypatch)
     assert runner.failures == 0 and runner.tries > 10
+
+
+def test_readme_following_session(tmp_path, monkeypatch):
+    runner = run_session("## Following a recording as it is written", tmp_path, monkeypatch)
+    assert runner.failures == 0 and runner.tries > 8

@@ -67,7 +67,8 @@ void append_wrapped(std::string &out, std::string_view text, std::size_t column,
 std::string option_words(const Option &o) {
     std::string words = o.alias ? std::string{'-', o.alias, ',', ' '} : "";
     words += "--" + std::string(o.name);
-    if (!o.value.empty()) words += " " + std::string(o.value);
+    if (o.value_optional) words += "[=" + std::string(o.value) + "]";
+    else if (!o.value.empty()) words += " " + std::string(o.value);
     return words;
 }
 
@@ -100,6 +101,8 @@ Args::Args(const std::vector<std::string> &words, Options options) : options_(op
         if (find(*option)) throw UsageError("option --" + name + " is given twice");
         if (option->value.empty()) {
             if (inline_value) throw UsageError("option --" + name + " takes no value");
+            values_.emplace_back(option, "");
+        } else if (option->value_optional && !inline_value) {
             values_.emplace_back(option, "");
         } else if (inline_value) {
             values_.emplace_back(option, *inline_value);

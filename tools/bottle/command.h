@@ -50,13 +50,17 @@ struct Option {
     std::string_view help = {};
     std::string_view fallback = {};
     Bounds bounds = {};
+    // The value is optional: "--name" alone, or "--name=VALUE" (never the
+    // next word), shown in --help as "--name[=VALUE]".
+    bool value_optional = false;
 };
 
 using Options = std::span<const Option *const>;
 
-// A parsed command line: the value of each option given (flags have "")
-// and the operands in order.  "--opt VALUE", "--opt=VALUE" and "-o VALUE"
-// are accepted; "--" ends the options.  Asking for an option that is not
+// A parsed command line: the value of each option given (flags, and
+// options whose optional value is not given, have "") and the operands in
+// order.  "--opt VALUE", "--opt=VALUE" and "-o VALUE" are accepted; "--"
+// ends the options.  Asking for an option that is not
 // one of the rows parsed from is a fault in the program (std::logic_error).
 class Args {
 public:

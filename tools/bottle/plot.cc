@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cmath>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -12,6 +14,8 @@
 #include "axes.h"
 #include "command.h"
 #include "files.h"
+#include "follow.h"
+#include "live.h"
 #include "samples.h"
 #include "subcommands.h"
 #include "svg.h"
@@ -23,11 +27,14 @@ namespace {
 const char kSynopsis[] =
     "usage: bottle plot FILE... -o OUT.svg [--from TIME] [--to TIME] [--width PX]\n"
     "                   [--height PX] [--title TEXT] [--ylabel TEXT]\n"
+    "                   [-f | --follow[=HOW] [--window DURATION] [--every DURATION]]\n"
     "Draws the samples of the bottle FILE as an SVG line plot: time (GMT) across,\n"
     "value up, the line broken where samples are unusable.  Each pixel column shows\n"
     "the least and the greatest value of the samples that fall in it.  Several FILEs\n"
     "are drawn over each other on the same axes, each in a colour of its own, with a\n"
-    "legend that names them.\n";
+    "legend that names them.  With --follow, the picture is drawn again, replaced\n"
+    "whole each time, as the writers flush more samples, until an interrupt (SIGINT,\n"
+    "SIGTERM) ends it with status 0.\n";
 
 constexpr Option kOutput{.name = "output",
                          .alias = 'o',
@@ -43,7 +50,17 @@ constexpr Option kTitle{.name = "title",
                         .help = "the title's first words",
                         .fallback = "the name FILE, or the number of FILEs"};
 constexpr Option kYlabel{.name = "ylabel", .value = "TEXT", .help = "a label along the value axis, such as the units"};
-constexpr const Option *kOptions[] = {&kOutput, &kStartAt, &kStopBefore, &kWidth, &kHeight, &kTitle, &kYlabel};
+constexpr Option kWindow{.name = "window",
+                         .value = "DURATION",
+                         .help = "with --follow, draw the samples of the last DURATION before the latest one "
+                                 "(30s, 10min, 2h, 1d)",
+                         .fallback = "all of them"};
+constexpr Option kEvery{.name = "every",
+                        .value = "DURATION",
+                        .help = "with --follow, draw the picture again at most this often",
+                        .fallback = "5s"};
+constexpr const Option *kOptions[] = {&kOutput, &kStartAt, &kStopBefore, &kWidth,  &kHeight,
+                                      &kTitle,  &kYlabel,  &kFollow,     &kWindow, &kEvery};
 
 const char kNotes[] = "The bottle library's messages go to standard error.\n";
 
@@ -116,10 +133,13 @@ private:
     std::vector<PlotPoint> points_;
 };
 
-template <class T>
-std::vector<PlotPoint> decimate(SeriesReader &reader, std::int64_t first, std::int64_t end, std::int64_t columns) {
-    const T unusable = unusable_as<T>(reader.series().unusable());
-    Decimator d(reader.series().grid(), first, end, columns);
+// The points of samples [first, end) of the grid `line`, read as values
+// of type T from `reader` (a SeriesReader or a LiveBottle).
+template <class T, class Reader>
+std::vector<PlotPoint> decimate(Reader &reader, const Grid &line, std::int32_t usym, std::int64_t first,
+                                std::int64_t end, std::int64_t columns) {
+    const T unusable = unusable_as<T>(usym);
+    Decimator d(line, first, end, columns);
     read_samples<T>(reader, first, end, [&](std::int64_t index, const T *values, std::size_t n) {
         for (std::size_t k = 0; k < n; ++k) {
             const auto v = static_cast<double>(values[k]);  // infinities cannot be drawn either
@@ -162,7 +182,25 @@ Plotted decimate_file(const std::string &file, const TimeRange &range, std::int6
     std::tie(p.first, p.end) = p.line.select(range.from, range.to, false);
     SeriesReader reader(series);
     if (p.first < p.end)
-        p.points = with_sample_type(series.type(), [&](auto tag) { return decimate<decltype(tag)>(reader, p.first, p.end, columns); });
+        p.points = with_sample_type(series.type(), [&](auto tag) {
+            return decimate<decltype(tag)>(reader, series.grid(), series.unusable(), p.first, p.end, columns);
+        });
+    return p;
+}
+
+// The samples a followed file has published from `from` on, only the last
+// `window` seconds of them where given.
+Plotted decimate_live(const LiveBottle &live, std::optional<double> from, std::optional<double> window,
+                      std::int64_t columns) {
+    if (from || window) live.reach_for_times();  // a Failure where samples have no times
+    Plotted p{live.name(), live.grid(), 0, live.count(), {}};
+    if (p.end == 0) return p;
+    if (window) from = std::max(from.value_or(-INFINITY), p.last_time() - *window);
+    std::tie(p.first, p.end) = p.line.select(from, std::nullopt, false);
+    if (p.first < p.end)
+        p.points = with_sample_type(live.type(), [&](auto tag) {
+            return decimate<decltype(tag)>(live, p.line, live.unusable(), p.first, p.end, columns);
+        });
     return p;
 }
 
@@ -189,12 +227,92 @@ void describe_series(const std::vector<Plotted> &plotted, PlotData &data) {
     }
 }
 
+// What a plot shows besides the samples, from the command line.
+struct Picture {
+    std::string title, ylabel;
+    std::int64_t width, height;
+};
+
+// Draws the plotted series as an SVG picture into `target` and commits
+// it; a Failure when none of them has a sample to draw.
+void draw(std::vector<Plotted> plotted, const Picture &look, OutputTarget &target) {
+    PlotData data{look.title, look.ylabel, 0, 0, 1, 0, {}};
+    describe_series(plotted, data);
+    if (data.count == 0) {
+        const Plotted &p = plotted.front();
+        if (plotted.size() > 1) throw Failure("no sample of the inputs lies in the given times");
+        throw Failure(p.line.count() == 0 ? p.name + " holds no samples" : "no sample of " + p.name + " lies in the given times");
+    }
+    if (plotted.size() == 1) {  // the times as the bottle runs, backward for a negative interval
+        data.first_time = plotted[0].first_time();
+        data.last_time = plotted[0].last_time();
+    }
+    data.series.reserve(plotted.size());
+    for (Plotted &p : plotted) data.series.push_back({p.name, std::move(p.points)});
+    const PlotFrame frame(look.width, look.height, data);
+    for (std::size_t i = 0; i < plotted.size(); ++i) {
+        const Plotted &p = plotted[i];
+        if (p.first == p.end) continue;
+        data.series[i].points = reduce(data.series[i].points, p.line, p.first, p.end, columns_of(p, frame, frame.columns()));
+    }
+    OutputBuffer buffer(target.fd(), target.name());
+    buffer.append(svg_plot(frame, data));
+    buffer.flush();
+    target.commit();
+}
+
+// --follow: the picture drawn again, at most every --every, whenever a
+// followed file has published more samples, until a stop signal comes or
+// a file followed by descriptor is replaced.
+int follow_plot(const Args &args, const std::vector<std::string> &files, const std::string &out,
+                const TimeRange &range, const Picture &look, Follower::Mode mode) {
+    if (out == "-") throw UsageError("--follow draws the picture again and again: name a file with -o OUT.svg");
+    if (range.to) throw UsageError("--to and --follow cannot be used together");
+    std::optional<double> window;
+    if (const auto w = args.value(kWindow)) window = read_duration(kWindow.name, *w);
+    const auto every = std::chrono::duration<double>(read_duration(kEvery.name, args.value(kEvery).value_or("5s")));
+    std::vector<InputFile> inputs;
+    for (const std::string &file : files)
+        if (auto in = input_file(file)) inputs.push_back(*in);
+    const StdoutToStderr route;  // the library's messages are errors here
+    const StopSignals stop;      // from here on, SIGINT ends the follow, not the program
+    std::vector<std::unique_ptr<Follower>> followers;
+    followers.reserve(files.size());
+    for (const std::string &file : files) followers.push_back(std::make_unique<Follower>(file, mode));
+    bool redraw = true, ending = false;
+    for (;;) {
+        std::vector<Plotted> plotted;
+        plotted.reserve(followers.size());
+        if (redraw)
+            for (const auto &f : followers) plotted.push_back(decimate_live(f->file(), range.from, window, look.width));
+        // Until a sample to draw comes (after --from), there is no picture.
+        if (std::any_of(plotted.begin(), plotted.end(), [](const Plotted &p) { return p.first < p.end; })) {
+            OutputTarget target(out, inputs, {.direct = false});
+            draw(std::move(plotted), look, target);
+        }
+        if (ending || stop.raised()) return 0;
+        ending = stop.wait(std::chrono::ceil<std::chrono::milliseconds>(every));
+        redraw = false;
+        for (const auto &f : followers) {
+            const Follower::Event event = f->look();
+            redraw = redraw || event != Follower::Event::kNone;
+            if ((event == Follower::Event::kReplaced || event == Follower::Event::kRewritten) &&
+                !follow_on("plot", *f, event, stop))
+                ending = true;
+        }
+    }
+}
+
 int run_plot(const Args &args, const Context &) {
     const std::vector<std::string> &files = args.operands(1, SIZE_MAX);
     const auto out = args.value(kOutput);
     if (!out) throw UsageError("-o OUT.svg is required");
     const TimeRange range = read_time_range(args, kStartAt, kStopBefore);
-    const std::int64_t width = *args.count(kWidth), height = *args.count(kHeight);
+    const std::string default_title = files.size() == 1 ? files[0] : std::to_string(files.size()) + " bottles";
+    const Picture look{args.value(kTitle).value_or(default_title), args.value(kYlabel).value_or(""), *args.count(kWidth),
+                    *args.count(kHeight)};
+    if (const auto mode = follow_mode(args)) return follow_plot(args, files, *out, range, look, *mode);
+    if (args.has(kWindow) || args.has(kEvery)) throw UsageError("--window and --every go with --follow");
 
     std::vector<InputFile> inputs;
     for (const std::string &file : files)
@@ -205,32 +323,8 @@ int run_plot(const Args &args, const Context &) {
     const StdoutToStderr route;
     std::vector<Plotted> plotted;
     plotted.reserve(files.size());
-    for (const std::string &file : files) plotted.push_back(decimate_file(file, range, width));
-
-    const std::string default_title = files.size() == 1 ? files[0] : std::to_string(files.size()) + " bottles";
-    PlotData data{args.value(kTitle).value_or(default_title), args.value(kYlabel).value_or(""), 0, 0, 1, 0, {}};
-    describe_series(plotted, data);
-    if (data.count == 0) {
-        const Plotted &p = plotted.front();
-        if (files.size() > 1) throw Failure("no sample of the inputs lies in the given times");
-        throw Failure(p.line.count() == 0 ? p.name + " holds no samples" : "no sample of " + p.name + " lies in the given times");
-    }
-    if (plotted.size() == 1) {  // the times as the bottle runs, backward for a negative interval
-        data.first_time = plotted[0].first_time();
-        data.last_time = plotted[0].last_time();
-    }
-    data.series.reserve(plotted.size());
-    for (Plotted &p : plotted) data.series.push_back({p.name, std::move(p.points)});
-    const PlotFrame frame(width, height, data);
-    for (std::size_t i = 0; i < plotted.size(); ++i) {
-        const Plotted &p = plotted[i];
-        if (p.first == p.end) continue;
-        data.series[i].points = reduce(data.series[i].points, p.line, p.first, p.end, columns_of(p, frame, frame.columns()));
-    }
-    OutputBuffer buffer(target.fd(), target.name());
-    buffer.append(svg_plot(frame, data));
-    buffer.flush();
-    target.commit();
+    for (const std::string &file : files) plotted.push_back(decimate_file(file, range, look.width));
+    draw(std::move(plotted), look, target);
     return 0;
 }
 
