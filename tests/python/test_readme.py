@@ -27,3 +27,8 @@ def test_readme_session(tmp_path, monkeypatch):
 def test_readme_xarray_session(tmp_path, monkeypatch):
     runner = run_session("### Bottles in xarray and Dask", tmp_path, monkeypatch)
     assert runner.failures == 0 and runner.tries > 10
+
+
+def test_readme_archive_session(tmp_path, monkeypatch):
+    runner = run_session("### An archive as one series", tmp_path, monkeypatch)
+    assert runner.failures == 0 and runner.tries > 10
