@@ -52,10 +52,7 @@ Window window_of(const Grid &grid, const CutRequest &request) {
 
 JobReport cut(const std::vector<std::string> &srcs, const std::string &dst, const CutRequest &request) {
     if (srcs.empty()) throw Failure("no bottles to cut", kUsage);
-    std::vector<InputFile> inputs;
-    for (const std::string &name : srcs)
-        if (auto f = input_file(name)) inputs.push_back(*f);
-    OutputTarget target(dst, inputs, data_rules(request.output));
+    OutputTarget target(dst, input_files(srcs), data_rules(request.output));
     const Series series = Series::of_files(srcs, request.rules);
     const Grid &grid = series.grid_for_times();
     const auto [first, end] = grid.select(request.from, request.to);

@@ -405,10 +405,7 @@ T stored(double v, T unusable) {
 JobReport decimate(const std::vector<std::string> &srcs, const std::string &dst, const DecimateRequest &request) {
     if (srcs.empty()) throw Failure("no bottles to decimate", kUsage);
     const Decimator decimator(request.factor, request.method, request.strict);
-    std::vector<InputFile> inputs;
-    for (const std::string &name : srcs)
-        if (auto f = input_file(name)) inputs.push_back(*f);
-    OutputTarget target(dst, inputs, data_rules(request.output));
+    OutputTarget target(dst, input_files(srcs), data_rules(request.output));
     const Series series = Series::of_files(srcs, request.rules);
     const Grid &grid = series.grid_for_times();
     const Grid decimated = decimated_grid(grid, decimator.factor());

@@ -9,10 +9,7 @@ namespace zulu::archive {
 
 JobReport join(const std::string &dst, const std::vector<std::string> &srcs, const JoinRequest &request) {
     if (srcs.empty()) throw Failure("no bottles to join", kUsage);
-    std::vector<InputFile> inputs;
-    for (const std::string &name : srcs)
-        if (auto f = input_file(name)) inputs.push_back(*f);
-    OutputTarget target(dst, inputs, data_rules(request.output));
+    OutputTarget target(dst, input_files(srcs), data_rules(request.output));
     const Series series = Series::joined(srcs, request.rules);
     const int type = series.type();
     const std::int64_t total = series.count(), most = format::addressable_samples(type, format::kHeaderSize);

@@ -100,6 +100,13 @@ constexpr std::int64_t kLongestRun = std::int64_t{1} << 20;
 
 }  // namespace
 
+std::vector<InputFile> input_files(const std::vector<std::string> &names) {
+    std::vector<InputFile> inputs;
+    for (const std::string &name : names)
+        if (auto f = input_file(name)) inputs.push_back(*f);
+    return inputs;
+}
+
 // --- Planning -------------------------------------------------------------
 
 Series Series::of_bottle(const std::string &name) {
@@ -254,7 +261,9 @@ std::int64_t Series::move_ns(const Piece &p) const {
     const auto at = grid_.stamp(p.offset, kNanoDigits), own = grid_of(p).stamp(0, kNanoDigits);
     std::int64_t d = 0;
     if (at && own && !__builtin_sub_overflow(*at, *own, &d)) return d;
-    return static_cast<std::int64_t>(std::nearbyint(p.moved * 1e9));
+    // Beyond the stamps: as near as doubles go, within +-2^62.
+    const double ns = std::clamp(std::nearbyint(p.moved * 1e9), -0x1p62, 0x1p62);
+    return static_cast<std::int64_t>(ns);
 }
 
 std::string Series::move_text(const Piece &p) const {

@@ -45,6 +45,10 @@ struct JobReport {
     std::vector<std::string> notes;
 };
 
+// The files named that a job on their series reads: what its output may
+// not be (input_file of each that is one).
+std::vector<InputFile> input_files(const std::vector<std::string> &names);
+
 // One file of a series and where its samples go.
 struct Piece {
     std::string name;
