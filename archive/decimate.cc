@@ -36,7 +36,7 @@ std::vector<double> filter_taps(std::int64_t factor) {
     return taps;
 }
 
-// The sum of h[k] * x[k] for k < n, in eight lanes of two-double vectors.
+// The sum of h[k] * x[k] for k < n, in four vectors of two doubles.
 double dot(const double *h, const double *x, std::size_t n) {
     using V2 = double __attribute__((vector_size(16)));
     V2 a[4] = {};

@@ -1,7 +1,6 @@
 #include "gaps.h"
 
 #include <algorithm>
-#include <tuple>
 
 #include "samples.h"
 

@@ -55,7 +55,7 @@ std::string off_grid_reason(const Candidate &c, const Candidate &ref, std::int64
     const auto at = g.stamp(nearest, kNanoDigits), own = c.grid.stamp(0, kNanoDigits);
     std::int64_t off = 0;
     if (at && own && !__builtin_sub_overflow(*own, *at, &off) && off != 0) {
-        const std::string d = duration_text(off < 0 ? -off : off);
+        const std::string d = duration_text(off).substr(off < 0 ? 1 : 0);  // its size
         reason += " (" + d + (off < 0 ? " before" : " after") + " a sample time)";
         if (2 * (off < 0 ? -static_cast<double>(off) : static_cast<double>(off)) < g.step() * 1e9)
             reason += "; a snap of " + d + " or more places it on the grid";
@@ -268,7 +268,7 @@ std::int64_t Series::move_ns(const Piece &p) const {
 
 std::string Series::move_text(const Piece &p) const {
     const std::int64_t d = move_ns(p);
-    const std::string by = duration_text(d < 0 ? -d : d);
+    const std::string by = duration_text(d).substr(d < 0 ? 1 : 0);  // its size
     return "its begin time " + sample_time_text(grid_of(p), 0) + " is " + by + " off the grid; placed " + by +
            (d < 0 ? " earlier" : " later") + ", at " + sample_time_text(grid_, p.offset);
 }

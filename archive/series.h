@@ -70,11 +70,6 @@ struct Outsider {
     Piece piece;          // the file as read, at offset 0
 };
 
-class Series;
-
-// Files planned as one series where not all of them join it: the series of
-// those that do (none where no file has a forward grid), and the others in
-// the order named.
 struct SeriesSurvey;
 
 class Series {
@@ -142,6 +137,9 @@ private:
     bool overlapping_ = false;
 };
 
+// Files planned as one series where not all of them join it: the series of
+// those that do (none where no file has a forward grid), and the others in
+// the order named.
 struct SeriesSurvey {
     std::optional<Series> series;
     std::vector<Outsider> outsiders;
