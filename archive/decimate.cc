@@ -189,7 +189,7 @@ public:
         std::int64_t k = 0;
         if (at_ > 0) {  // the block in hand
             const std::int64_t len = std::min(n, factor_ - at_);
-            merge(block_value<M>(v, len, unusable_), len);
+            merge(part_value(v, len), len);
             k = len;
             if (at_ == factor_) emit(out);
         }
@@ -204,7 +204,7 @@ public:
                         value(block_value<M>(v + k + r * factor_, factor_, unusable_), factor_);
             k += blocks * factor_;
         }
-        if (k < n) merge(block_value<M>(v + k, n - k, unusable_), n - k);
+        if (k < n) merge(part_value(v + k, n - k), n - k);
         if (last && at_ > 0) emit(out);
     }
 
@@ -223,6 +223,13 @@ private:
     double value(const BlockValue &b, std::int64_t len) const {
         if (b.usable == 0 || (strict_ && b.usable < len)) return kNaN;
         return M == Reduction::kMean ? b.acc / static_cast<double>(b.usable) : b.acc;
+    }
+
+    // The value of n samples of a block, by the quicker way where none is
+    // missing.
+    BlockValue part_value(const T *v, std::int64_t n) const {
+        if (n > 0 && none_missing(v, n)) return {clean_block(v, n), n};
+        return block_value<M>(v, n, unusable_);
     }
 
     // Whether none of the n samples at v is missing, by chunks that the

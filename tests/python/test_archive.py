@@ -213,3 +213,18 @@ def test_missing_samples_stay_missing(tmp_path):
         ds.bottle.decimate(0)
     with pytest.raises(ValueError, match="method must be"):
         zulukit.decimate(path, tmp_path / "z.bot", 2, method="median")
+
+
+def test_block_statistics_across_the_blocks_read(tmp_path):
+    """Blocks shorter and longer than the blocks of samples read at once,
+    against numpy."""
+    rng = np.random.default_rng(3)
+    values = rng.normal(size=200_003)
+    values[rng.integers(0, values.size, 300)] = np.nan
+    path = double_bottle(tmp_path / "r.bot", values, interval=1.0)
+    for factor in (7, 70_001):
+        padded = np.r_[values, np.full(-values.size % factor, np.nan)].reshape(-1, factor)
+        for method, reference in (("mean", np.nanmean), ("min", np.nanmin), ("max", np.nanmax)):
+            zulukit.decimate(path, tmp_path / "b.bot", factor, method=method, force=True)
+            got = zulukit.open(tmp_path / "b.bot").read()
+            np.testing.assert_allclose(got, reference(padded, axis=1), rtol=1e-12, err_msg=f"{method} {factor}")
