@@ -210,11 +210,13 @@ public:
 
 private:
     void merge(const BlockValue &b, std::int64_t len) {
-        if (at_ == 0) held_ = b;
-        else if constexpr (M == Reduction::kMean) held_ = {held_.acc + b.acc, held_.usable + b.usable};
-        else if constexpr (M == Reduction::kMin) held_ = {std::fmin(held_.acc, b.acc), held_.usable + b.usable};
-        else held_ = {std::fmax(held_.acc, b.acc), held_.usable + b.usable};
+        held_ = at_ == 0 ? b : BlockValue{combined(held_.acc, b.acc), held_.usable + b.usable};
         at_ += len;
+    }
+    static double combined(double a, double b) {
+        if constexpr (M == Reduction::kMean) return a + b;
+        else if constexpr (M == Reduction::kMin) return std::fmin(a, b);
+        else return std::fmax(a, b);
     }
     void emit(std::vector<double> &out) {
         out.push_back(value(held_, at_));
