@@ -393,6 +393,136 @@ double Grid::misalignment(const Grid &other) const {
     return std::fabs(q - std::nearbyint(q));
 }
 
+std::optional<std::int64_t> Grid::nearest_index(double t) const {
+    const double q = steps_to(t);
+    if (!forward() || !(std::fabs(q) < 0x1p52)) return std::nullopt;
+    auto k = static_cast<std::int64_t>(std::floor(q));
+    // The quotient may be off where it rounds; the times decide.
+    if (time(k + 1) - t <= t - time(k)) ++k;
+    return k;
+}
+
+namespace {
+
+// Whether a * 10^x == b * 10^y, exactly; false where either side does not
+// fit int64 at the smaller exponent.
+bool equal_decimals(std::int64_t a, int x, std::int64_t b, int y) {
+    const int e = std::min(x, y);
+    if (x - e > 36 || y - e > 36) return false;
+    const auto l = scaled(a, x - e), r = scaled(b, y - e);
+    return l && r && *l == *r;
+}
+
+}  // namespace
+
+std::optional<float> Grid::scaled_interval(std::int64_t factor) const {
+    if (!forward() || factor < 1) return std::nullopt;
+    const float f = format::narrow_to_float(static_cast<double>(factor) * step_);
+    if (!std::isfinite(f) || !(f > 0)) return std::nullopt;
+    // The nominal interval of f against factor times this one's, in
+    // integers: each is 1 / rate or a decimal m * 10^e.
+    const std::int64_t r = whole_rate(f);
+    const Decimal d = shortest_decimal(f);
+    std::int64_t lhs = 0;
+    bool exact = false;
+    if (rate_ != 0 && r != 0) {  // 1 / r == factor / rate_
+        exact = !__builtin_mul_overflow(factor, r, &lhs) && lhs == rate_;
+    } else if (rate_ != 0) {  // d == factor / rate_
+        exact = !__builtin_mul_overflow(d.mantissa, rate_, &lhs) && equal_decimals(lhs, d.exponent, factor, 0);
+    } else if (r != 0) {  // 1 / r == factor * step
+        exact = !__builtin_mul_overflow(factor, step_decimal_.mantissa, &lhs) &&
+                !__builtin_mul_overflow(lhs, r, &lhs) && equal_decimals(lhs, step_decimal_.exponent, 1, 0);
+    } else {  // d == factor * step
+        exact = !__builtin_mul_overflow(factor, step_decimal_.mantissa, &lhs) &&
+                equal_decimals(d.mantissa, d.exponent, lhs, step_decimal_.exponent);
+    }
+    if (!exact) return std::nullopt;
+    return f;
+}
+
+namespace {
+
+// The magnitude of v, which -v may not hold.
+std::uint64_t magnitude(std::int64_t v) { return v < 0 ? std::uint64_t(-(v + 1)) + 1 : std::uint64_t(v); }
+
+// m * 10^e as decimal text without an exponent ("0.01", "60", "2.5").
+std::string decimal_text(std::int64_t m, int e) {
+    std::string digits = std::to_string(magnitude(m));
+    if (e >= 0) {
+        if (m != 0) digits.append(static_cast<std::size_t>(std::min(e, 400)), '0');
+    } else {
+        const auto places = static_cast<std::size_t>(-e);
+        if (digits.size() <= places) digits.insert(0, places - digits.size() + 1, '0');
+        digits.insert(digits.size() - places, ".");
+        while (digits.back() == '0') digits.pop_back();
+        if (digits.back() == '.') digits.pop_back();
+    }
+    return (m < 0 ? "-" : "") + digits;
+}
+
+}  // namespace
+
+std::string interval_text(float stored) {
+    if (!std::isfinite(stored)) return std::string(std::isnan(stored) ? "nan" : stored > 0 ? "inf" : "-inf") + " s";
+    if (stored < 0) return "-" + interval_text(-stored);
+    if (stored == 0) return "0 s";
+    if (const std::int64_t rate = whole_rate(stored)) {
+        // The period as a decimal where it has one of at most nine places.
+        std::int64_t places = 0, scale = 1;
+        while (places < 9 && scale % rate != 0) ++places, scale *= 10;
+        const std::string period = scale % rate == 0 ? decimal_text(scale / rate, static_cast<int>(-places))
+                                                     : "1/" + std::to_string(rate);
+        return period + " s, " + std::to_string(rate) + " Hz";
+    }
+    const Decimal d = shortest_decimal(stored);
+    return decimal_text(d.mantissa, d.exponent) + " s";
+}
+
+std::string duration_text(std::int64_t ns) {
+    struct Unit {
+        std::int64_t size;
+        int places;
+        const char *name;
+    };
+    constexpr Unit kUnits[] = {{1000000000, 9, "s"}, {1000000, 6, "ms"}, {1000, 3, "us"}, {1, 0, "ns"}};
+    for (const Unit &u : kUnits)
+        if (magnitude(ns) >= static_cast<std::uint64_t>(u.size) || u.size == 1) {
+            const std::uint64_t whole = magnitude(ns) / static_cast<std::uint64_t>(u.size),
+                                part = magnitude(ns) % static_cast<std::uint64_t>(u.size);
+            std::string text = (ns < 0 ? "-" : "") + std::to_string(whole);
+            if (part != 0) {
+                std::string fraction = std::to_string(part);
+                fraction.insert(0, static_cast<std::size_t>(u.places) - fraction.size(), '0');
+                while (fraction.back() == '0') fraction.pop_back();
+                text += "." + fraction;
+            }
+            return text + " " + u.name;
+        }
+    return "";
+}
+
+std::optional<double> read_duration(std::string_view text) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    double scale = 1;
+    for (const auto &[unit, factor] : {std::pair{"ns", 1e-9}, {"us", 1e-6}, {"ms", 1e-3}, {"s", 1.0}}) {
+        const std::string_view u(unit);
+        if (text.size() > u.size() && text.ends_with(u)) {
+            text.remove_suffix(u.size());
+            scale = factor;
+            break;
+        }
+    }
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    double v = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !std::isfinite(v) || v < 0)
+        return std::nullopt;
+    return v * scale;
+}
+
 std::string sample_time_text(const Grid &grid, std::int64_t i) {
     if (const auto ms = grid.stamp(i, kMilliDigits)) return timetext::iso_time_ms(*ms);
     return timetext::iso_time(grid.time(i));

@@ -34,6 +34,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "bot.h"
@@ -117,6 +118,19 @@ double nominal_interval(float stored);
 // The whole rate in hertz whose period the stored float holds, or 0.
 std::int64_t whole_rate(float stored);
 
+// The nominal interval of a stored float as messages name it, never the
+// float itself: "0.01 s, 100 Hz", "1/3 s, 3 Hz", "60 s", "0 s".
+std::string interval_text(float stored);
+
+// A span of whole nanoseconds as messages name it, in the largest of s,
+// ms, us and ns that is not more than it, exactly: "3 ms", "2.5 us".
+std::string duration_text(std::int64_t ns);
+
+// A duration as options give it: a number of seconds, or a number and one
+// of the units s, ms, us and ns ("0.005", "5ms", "5 ms"); nothing for any
+// other text, a negative number or one that is not finite.
+std::optional<double> read_duration(std::string_view text);
+
 class Grid {
 public:
     // Half a millisecond: half the smallest step of the printed times.
@@ -188,6 +202,16 @@ public:
     std::optional<std::int64_t> offset_of(const Grid &other) const;
     // How far `other`'s begin time lies off this grid, in steps (0 to 0.5).
     double misalignment(const Grid &other) const;
+    // The index of the sample nearest to the time t (the later of two
+    // equally near), on a forward grid; nothing beyond +-2^52 steps.
+    std::optional<std::int64_t> nearest_index(double t) const;
+
+    // The stored interval whose nominal interval is exactly `factor` times
+    // this grid's, so that sample j of a grid stepped by it lies at the time
+    // of sample j * factor of this one; nothing where no float is read so
+    // (a rate that does not divide, as 3 Hz by 7) or on a grid that is not
+    // forward.
+    std::optional<float> scaled_interval(std::int64_t factor) const;
 
     // (t - beg) in steps, as a double.
     double steps_to(double t) const;

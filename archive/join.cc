@@ -7,20 +7,17 @@
 
 namespace zulu::archive {
 
-void join(const std::string &dst, const std::vector<std::string> &srcs, const JoinRequest &request) {
+JobReport join(const std::string &dst, const std::vector<std::string> &srcs, const JoinRequest &request) {
     if (srcs.empty()) throw Failure("no bottles to join", kUsage);
-    std::vector<InputFile> inputs;
-    for (const std::string &name : srcs)
-        if (auto f = input_file(name)) inputs.push_back(*f);
-    OutputTarget target(dst, inputs, data_rules(request.output));
-    const Series series = Series::joined(srcs, request.overlap);
+    OutputTarget target(dst, input_files(srcs), data_rules(request.output));
+    const Series series = Series::joined(srcs, request.rules);
     const int type = series.type();
     const std::int64_t total = series.count(), most = format::addressable_samples(type, format::kHeaderSize);
     if (total > most)
         throw Failure("the inputs span " + std::to_string(total) + " samples; a bottle of type " +
                       format::kTypes[static_cast<std::size_t>(type)].name + " holds at most " + std::to_string(most));
-    const bottle_hdr &first = series.first_piece().header;
-    NewBottle joined(target.temp_path(), dst, first.beg, first.ivl, type);
+    const Grid &grid = series.grid();
+    NewBottle joined(target.temp_path(), dst, grid.begin(), grid.stored_interval(), type);
     joined.set_unusable(series.unusable());
     SeriesReader reader(series);
     const std::int64_t per_block = kCopyBytes / format::width_of(type);
@@ -33,6 +30,7 @@ void join(const std::string &dst, const std::vector<std::string> &srcs, const Jo
     }
     joined.finish();
     target.commit();
+    return {total, series.move_notes()};
 }
 
 }  // namespace zulu::archive

@@ -12,14 +12,15 @@
 namespace zulu::archive {
 
 struct JoinRequest {
-    Overlap overlap = Overlap::kRefuse;
+    JoinRules rules;
     Output output;
 };
 
 // Writes the samples of `srcs` to the new bottle `dst`, which begins with
-// the earliest sample; an OverlapConflict where usable samples of
-// overlapping inputs differ and the request says none wins.  Inputs are opened a few at a time, as their
-// samples are needed, however many there are.
-void join(const std::string &dst, const std::vector<std::string> &srcs, const JoinRequest &request);
+// the earliest sample on the grid of the series; an OverlapConflict where
+// usable samples of overlapping inputs differ and the rules say none wins.
+// Inputs are opened a few at a time, as their samples are needed, however
+// many there are.  The report notes each input a snap moved.
+JobReport join(const std::string &dst, const std::vector<std::string> &srcs, const JoinRequest &request);
 
 }  // namespace zulu::archive

@@ -25,17 +25,45 @@ bool same_bits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 Piece piece_of(const ViewedBottle &b) { return {b.name(), b.id(), b.stored_header(), b.count(), 0}; }
 
-// A Failure unless `p` can be joined to `ref`: one type, interval and
-// unusable value.
-void check_joinable(const Piece &p, const Piece &ref) {
+// What keeps `p` from joining `ref` (one type, interval and unusable
+// value), as a clause after its name; nothing when they match.
+std::optional<std::string> mismatch(const Piece &p, const Piece &ref) {
     const bottle_hdr &h = p.header, &r = ref.header;
     const std::string versus = " (" + ref.name + " has ";
-    if (h.type != r.type)
-        throw Failure(p.name + " holds samples of type " + type_name(h.type) + versus + type_name(r.type) + ")");
-    if (!same_bits(h.ivl, r.ivl))
-        throw Failure(p.name + " has the interval " + value_text(h.ivl) + " s" + versus + value_text(r.ivl) + " s)");
+    if (h.type != r.type) return "holds samples of type " + type_name(h.type) + versus + type_name(r.type) + ")";
+    if (!same_bits(h.ivl, r.ivl)) return "has the interval " + interval_text(h.ivl) + versus + interval_text(r.ivl) + ")";
     if (h.usym != r.usym)
-        throw Failure(p.name + " has the unusable value " + std::to_string(h.usym) + versus + std::to_string(r.usym) + ")");
+        return "has the unusable value " + std::to_string(h.usym) + versus + std::to_string(r.usym) + ")";
+    return std::nullopt;
+}
+
+// A file of a survey before it has a place, and its own grid.
+struct Candidate {
+    Piece piece;
+    Grid grid;
+};
+
+Outsider outsider(const Candidate &c, std::string reason, const char *joint) {
+    std::string message = c.piece.name + joint + reason;
+    return {c.piece.name, std::move(reason), std::move(message), c.grid, c.piece};
+}
+
+// Why a file whose begin time lies off the grid of `ref` stays out: how far
+// off, by the fraction of an interval and by the time to the nearest
+// sample time (exact, by stamps), and the snap that would place it.
+std::string off_grid_reason(const Candidate &c, const Candidate &ref, std::int64_t nearest) {
+    const Grid &g = ref.grid;
+    std::string reason = "does not begin on the grid of " + ref.piece.name + ": its begin time is " +
+                         interval_fraction_text(g.misalignment(c.grid)) + " of an interval off";
+    const auto at = g.stamp(nearest, kNanoDigits), own = c.grid.stamp(0, kNanoDigits);
+    std::int64_t off = 0;
+    if (at && own && !__builtin_sub_overflow(*own, *at, &off) && off != 0) {
+        const std::string d = duration_text(off).substr(off < 0 ? 1 : 0);  // its size
+        reason += " (" + d + (off < 0 ? " before" : " after") + " a sample time)";
+        if (2 * (off < 0 ? -static_cast<double>(off) : static_cast<double>(off)) < g.step() * 1e9)
+            reason += "; a snap of " + d + " or more places it on the grid";
+    }
+    return reason;
 }
 
 Grid grid_of(const Piece &p) { return Grid(p.header.beg, p.header.ivl, p.count); }
@@ -75,6 +103,13 @@ constexpr std::int64_t kLongestRun = std::int64_t{1} << 20;
 
 }  // namespace
 
+std::vector<InputFile> input_files(const std::vector<std::string> &names) {
+    std::vector<InputFile> inputs;
+    for (const std::string &name : names)
+        if (auto f = input_file(name)) inputs.push_back(*f);
+    return inputs;
+}
+
 // --- Planning -------------------------------------------------------------
 
 Series Series::of_bottle(const std::string &name) {
@@ -86,31 +121,78 @@ Series Series::of_bottle(const std::string &name) {
     return s;
 }
 
-Series Series::joined(const std::vector<std::string> &names, Overlap overlap) {
+SeriesSurvey Series::survey(const std::vector<std::string> &names, const JoinRules &rules) {
     if (names.empty()) throw Failure("no bottles to join", kUsage);
-    Series s;
-    s.overlap_ = overlap;
-    s.pieces_.reserve(names.size());
+    if (!(rules.snap >= 0) || !std::isfinite(rules.snap)) throw Failure("a snap is a duration of 0 or more", kUsage);
+    std::vector<Candidate> files;
+    files.reserve(names.size());
     for (const std::string &name : names) {
         const ViewedBottle b(name);
         b.require_reachable();
-        Piece p = piece_of(b);
-        const Grid grid = b.grid_for_times();
-        if (s.pieces_.empty()) {
-            if (!grid.forward()) throw Failure(name + ": the interval is negative; bottles are joined only in time order");
-            s.pieces_.push_back(std::move(p));
+        files.push_back({piece_of(b), b.grid()});
+    }
+    // Files on one grid, by type, interval, unusable value and begin time:
+    // each group is named by its first file.
+    const auto same_range = [](const Candidate &a, const Candidate &b) {
+        return std::fabs(a.grid.steps_to(b.grid.begin())) < 0x1p52;
+    };
+    std::vector<std::vector<std::size_t>> groups;
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        const Candidate &c = files[k];
+        if (!c.grid.forward()) continue;
+        const auto home = std::find_if(groups.begin(), groups.end(), [&](const std::vector<std::size_t> &g) {
+            const Candidate &ref = files[g.front()];
+            return !mismatch(c.piece, ref.piece) && same_range(ref, c) && ref.grid.offset_of(c.grid);
+        });
+        if (home != groups.end()) home->push_back(k);
+        else groups.push_back({k});
+    }
+    SeriesSurvey survey;
+    if (groups.empty()) {
+        for (const Candidate &c : files) {
+            const std::string problem = c.grid.problem();
+            survey.outsiders.push_back(outsider(c, c.grid.usable() ? problem + "; bottles are joined only in time order"
+                                                                   : problem + ", so no sample has a time", ": "));
+        }
+        return survey;
+    }
+    // The grid most files keep; of equals, the first named.
+    const auto most = std::max_element(groups.begin(), groups.end(),
+                                       [](const auto &a, const auto &b) { return a.size() < b.size(); });
+    const Candidate &ref = files[most->front()];
+    const Grid &grid = ref.grid;
+    if (rules.snap > 0 && !(rules.snap < grid.step() / 2))
+        throw Failure("a snap of " + duration_text(static_cast<std::int64_t>(std::fmin(rules.snap * 1e9, 9e18))) +
+                          " is not less than half the interval (" + interval_text(grid.stored_interval()) + ")",
+                      kUsage);
+    Series s;
+    s.overlap_ = rules.overlap;
+    for (const Candidate &c : files) {
+        Piece p = c.piece;
+        if (const auto why = mismatch(p, ref.piece)) {
+            survey.outsiders.push_back(outsider(c, *why, " "));
             continue;
         }
-        const Piece &ref = s.pieces_.front();
-        check_joinable(p, ref);
-        const Grid ref_grid = grid_of(ref);
-        if (!(std::fabs(ref_grid.steps_to(grid.begin())) < 0x1p52))
-            throw Failure(name + " begins too far from " + ref.name + " to share a series with it");
-        const auto offset = ref_grid.offset_of(grid);
-        if (!offset)
-            throw Failure(name + " does not begin on the grid of " + ref.name + ": its begin time is " +
-                          interval_fraction_text(ref_grid.misalignment(grid)) + " of an interval off");
-        p.offset = *offset;
+        if (!c.grid.forward()) {
+            survey.outsiders.push_back(outsider(c, c.grid.problem() + ", so no sample has a time", ": "));
+            continue;
+        }
+        if (!same_range(ref, c)) {
+            survey.outsiders.push_back(outsider(c, "begins too far from " + ref.piece.name + " to share a series with it", " "));
+            continue;
+        }
+        if (const auto offset = grid.offset_of(c.grid)) {
+            p.offset = *offset;
+        } else {
+            const std::int64_t nearest = grid.nearest_index(c.grid.begin()).value_or(0);
+            const double to = grid.time(nearest);
+            if (!(rules.snap > 0 && std::fabs(to - c.grid.begin()) <= rules.snap)) {
+                survey.outsiders.push_back(outsider(c, off_grid_reason(c, ref, nearest), " "));
+                continue;
+            }
+            p.offset = nearest;
+            p.moved = to - c.grid.begin();
+        }
         s.pieces_.push_back(std::move(p));
     }
     // Index 0 is the earliest sample, or the earliest begin without samples.
@@ -120,7 +202,18 @@ Series Series::joined(const std::vector<std::string> &names, Overlap overlap) {
         if (p.count > 0 || !any) base = std::min(base, p.offset);
     for (Piece &p : s.pieces_) p.offset -= base;
     s.finish();
-    return s;
+    survey.series = std::move(s);
+    return survey;
+}
+
+Series Series::joined(const std::vector<std::string> &names, const JoinRules &rules) {
+    SeriesSurvey survey = Series::survey(names, rules);
+    if (!survey.outsiders.empty()) throw Failure(survey.outsiders.front().message);
+    return std::move(*survey.series);
+}
+
+Series Series::of_files(const std::vector<std::string> &names, const JoinRules &rules) {
+    return names.size() == 1 ? of_bottle(names.front()) : joined(names, rules);
 }
 
 Series Series::from_pieces(std::vector<Piece> pieces, Overlap overlap) {
@@ -129,7 +222,10 @@ Series Series::from_pieces(std::vector<Piece> pieces, Overlap overlap) {
         if (!format::valid_type(p.header.type) || p.header.doff < 0 || p.count < 0 || p.offset < 0 ||
             p.count > format::addressable_samples(p.header.type, p.header.doff) || p.offset > (std::int64_t{1} << 62))
             throw Failure(p.name + ": not a piece of a series");
-        check_joinable(p, pieces.front());
+        const Grid own = grid_of(p);
+        if (!std::isfinite(p.moved) || (p.moved != 0 && !(std::fabs(p.moved) < std::fabs(own.step()) / 2)))
+            throw Failure(p.name + ": not a piece of a series");
+        if (const auto why = mismatch(p, pieces.front())) throw Failure(p.name + " " + *why);
     }
     Series s;
     s.pieces_ = std::move(pieces);
@@ -152,13 +248,39 @@ void Series::finish() {
         // The piece at index 0 that holds samples, else one at index 0.
         if (p.offset == 0 && (p.count > 0 || !(f.offset == 0 && f.count > 0))) first_ = k;
     }
-    grid_ = Grid(pieces_[first_].header.beg, pieces_[first_].header.ivl, count);
+    // A piece that a snap moved begins where the grid places it.
+    const Piece &f = pieces_[first_];
+    grid_ = Grid(f.header.beg + f.moved, f.header.ivl, count);
     std::vector<std::pair<std::int64_t, std::int64_t>> spans;
     for (const Piece &p : pieces_)
         if (p.count > 0) spans.emplace_back(p.offset, p.offset + p.count);
     std::sort(spans.begin(), spans.end());
     overlapping_ = false;
     for (std::size_t k = 1; k < spans.size(); ++k) overlapping_ = overlapping_ || spans[k].first < spans[k - 1].second;
+}
+
+std::int64_t Series::move_ns(const Piece &p) const {
+    if (p.moved == 0) return 0;
+    const auto at = grid_.stamp(p.offset, kNanoDigits), own = grid_of(p).stamp(0, kNanoDigits);
+    std::int64_t d = 0;
+    if (at && own && !__builtin_sub_overflow(*at, *own, &d)) return d;
+    // Beyond the stamps: as near as doubles go, within +-2^62.
+    const double ns = std::clamp(std::nearbyint(p.moved * 1e9), -0x1p62, 0x1p62);
+    return static_cast<std::int64_t>(ns);
+}
+
+std::string Series::move_text(const Piece &p) const {
+    const std::int64_t d = move_ns(p);
+    const std::string by = duration_text(d).substr(d < 0 ? 1 : 0);  // its size
+    return "its begin time " + sample_time_text(grid_of(p), 0) + " is " + by + " off the grid; placed " + by +
+           (d < 0 ? " earlier" : " later") + ", at " + sample_time_text(grid_, p.offset);
+}
+
+std::vector<std::string> Series::move_notes() const {
+    std::vector<std::string> notes;
+    for (const Piece &p : pieces_)
+        if (p.moved != 0) notes.push_back(p.name + ": " + move_text(p));
+    return notes;
 }
 
 const Grid &Series::grid_for_times() const {
@@ -295,6 +417,26 @@ void SeriesReader::take(const std::int64_t *indices, std::int64_t n, void *out) 
             std::memcpy(bytes + at(k) * width, run.data() + (indices[at(k)] - lo) * width, static_cast<std::size_t>(width));
         a = z;
     }
+}
+
+std::optional<std::int64_t> SeriesReader::first_difference(std::size_t a, std::size_t b, std::int64_t lo,
+                                                          std::int64_t hi) {
+    const std::int64_t width = format::width_of(series_.type());
+    std::vector<unsigned char> mine(static_cast<std::size_t>(kValueBlock * width)),
+        theirs(static_cast<std::size_t>(kValueBlock * width));
+    for (std::int64_t i = lo; i < hi; i += kValueBlock) {
+        const std::int64_t n = std::min(kValueBlock, hi - i);
+        read_piece(a, i, i + n, mine.data());
+        read_piece(b, i, i + n, theirs.data());
+        const auto count = static_cast<std::size_t>(n);
+        const std::size_t at = format::with_sample_type(series_.type(), [&](auto tag) {
+            using T = decltype(tag);
+            return merge(reinterpret_cast<T *>(mine.data()), reinterpret_cast<const T *>(theirs.data()), count,
+                         format::unusable_as<T>(series_.unusable()), Overlap::kRefuse);
+        });
+        if (at < count) return i + static_cast<std::int64_t>(at);
+    }
+    return std::nullopt;
 }
 
 template <class F>

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,28 @@ enum class Overlap {
     kLast,    // the file named last wins
 };
 
+// How files join into one series.
+struct JoinRules {
+    Overlap overlap = Overlap::kRefuse;
+    // Seconds: a file whose begin time lies off the grid of the series by
+    // at most this much is placed on the nearest sample time of the grid,
+    // and the move is reported (Series::move_notes).  0 moves nothing; it
+    // must be less than half the interval.
+    double snap = 0;
+};
+
+// What a job that writes the samples of a series reports: how many it
+// wrote, and what the command says on standard error and Python as
+// warnings (the moves of a snap, how much of a window a partial cut kept).
+struct JobReport {
+    std::int64_t samples = 0;
+    std::vector<std::string> notes;
+};
+
+// The files named that a job on their series reads: what its output may
+// not be (input_file of each that is one).
+std::vector<InputFile> input_files(const std::vector<std::string> &names);
+
 // One file of a series and where its samples go.
 struct Piece {
     std::string name;
@@ -33,7 +56,21 @@ struct Piece {
     bottle_hdr header{};     // its 40 header bytes as stored (pbuf unused)
     std::int64_t count = 0;  // the samples it held when planned; the series reads no more of it
     std::int64_t offset = 0; // the series index of its sample 0
+    // Seconds a snap moved its samples: the time of its sample 0 in the
+    // series minus its begin time; 0 for a file on the grid.
+    double moved = 0;
 };
+
+// A file that does not join a series, and why.
+struct Outsider {
+    std::string name;
+    std::string reason;   // a clause: "has the interval 0.02 s, 50 Hz (a.bot has 0.01 s, 100 Hz)"
+    std::string message;  // the sentence a join that needs the file fails with, naming it
+    Grid grid;            // its own, over the samples it holds
+    Piece piece;          // the file as read, at offset 0
+};
+
+struct SeriesSurvey;
 
 class Series {
 public:
@@ -44,10 +81,21 @@ public:
     static Series of_bottle(const std::string &name);
     // Bottles joined as one series: one type, interval and unusable value,
     // begin times a whole number of nominal intervals apart (within the
-    // grid's tolerance), in time order whatever the order of the names;
-    // index 0 is the earliest sample (the earliest begin time when no file
-    // holds a sample).  A Failure naming the file that cannot be joined.
-    static Series joined(const std::vector<std::string> &names, Overlap overlap = Overlap::kRefuse);
+    // grid's tolerance, or the rules' snap), in time order whatever the
+    // order of the names; index 0 is the earliest sample (the earliest
+    // begin time when no file holds a sample).  The grid is the one most of
+    // the files keep (of those that keep it equally often, the one of the
+    // file named first), so that the file off it is the one named: a
+    // Failure naming the first file that cannot be joined.
+    static Series joined(const std::vector<std::string> &names, const JoinRules &rules = {});
+    // The series of the files that join, by the rules of joined(), and the
+    // files that do not, with what keeps each out; a Failure only for a
+    // file that is not a readable bottle, or a snap that is not less than
+    // half the interval.
+    static SeriesSurvey survey(const std::vector<std::string> &names, const JoinRules &rules = {});
+    // One bottle as of_bottle() gives it (whatever its grid), several as
+    // joined() does.
+    static Series of_files(const std::vector<std::string> &names, const JoinRules &rules = {});
     // A series planned before, from its pieces (as a pickled one comes
     // back); a Failure where they do not make one.
     static Series from_pieces(std::vector<Piece> pieces, Overlap overlap);
@@ -69,6 +117,13 @@ public:
     const Piece &first_piece() const { return pieces_[first_]; }
     // Whether any two pieces hold samples of one index.
     bool overlapping() const { return overlapping_; }
+    // The move of a piece that a snap placed on the grid, in nanoseconds
+    // (its sample 0's time in the series minus its begin time, exactly by
+    // stamps), and a line for each such piece that says where it begins and
+    // where it was placed: what the jobs report.
+    std::int64_t move_ns(const Piece &p) const;
+    std::string move_text(const Piece &p) const;  // "its begin time ... is 3 ms off the grid; placed ..."
+    std::vector<std::string> move_notes() const;  // "NAME: " and the move_text of each moved piece
 
 private:
     void finish();
@@ -80,6 +135,14 @@ private:
     Overlap overlap_ = Overlap::kRefuse;
     std::size_t first_ = 0;
     bool overlapping_ = false;
+};
+
+// Files planned as one series where not all of them join it: the series of
+// those that do (none where no file has a forward grid), and the others in
+// the order named.
+struct SeriesSurvey {
+    std::optional<Series> series;
+    std::vector<Outsider> outsiders;
 };
 
 // Usable samples of overlapping files that differ, where the series says
@@ -129,6 +192,9 @@ public:
     void read_values(std::int64_t first, std::int64_t count, F *out);
     template <class F>
     void take_values(const std::int64_t *indices, std::int64_t n, F *out);
+    // The first index in [lo, hi) where pieces a and b both hold a usable
+    // sample and the two differ (bit for bit), or nothing.
+    std::optional<std::int64_t> first_difference(std::size_t a, std::size_t b, std::int64_t lo, std::int64_t hi);
 
 private:
     struct OpenFile;

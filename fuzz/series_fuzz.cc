@@ -1,5 +1,5 @@
 // Series of two bottles made of arbitrary file bytes: each planned alone
-// and both joined, windows read as stored and as values, samples taken by
+// and both joined (and surveyed), with and without a snap, windows read as stored and as values, samples taken by
 // index, and the grid's stamps of arbitrary samples in every unit.  Besides
 // the sanitizers' checks: a window reads the same as the samples taken one
 // by one, and the stamps of a forward grid never run backward.
@@ -69,14 +69,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::int64_t count = std::clamp<int>(take<int16_t>(data, size), 0, 512);
     const std::int64_t i = take<int64_t>(data, size) >> 1;
     const int digits = static_cast<int>(take<uint8_t>(data, size) % 10);
-    const auto overlap = static_cast<zulu::archive::Overlap>(take<uint8_t>(data, size) % 3);
+    const uint8_t rule = take<uint8_t>(data, size);
+    const zulu::archive::JoinRules rules{static_cast<zulu::archive::Overlap>(rule % 3), (rule / 3 % 4) * 0.002};
     const size_t split = size == 0 ? 0 : take<uint16_t>(data, size) % (size + 1);
     const std::string a = fuzzing::scratch_path() + "-a", b = fuzzing::scratch_path() + "-b";
     write_file(a, data, split);
     write_file(b, data + split, size - split);
     for (const std::vector<std::string> &names : {std::vector<std::string>{a}, std::vector<std::string>{a, b}}) {
         try {
-            const Series s = names.size() == 1 ? Series::of_bottle(a) : Series::joined(names, overlap);
+            if (names.size() > 1) Series::survey(names, rules);
+            const Series s = names.size() == 1 ? Series::of_bottle(a) : Series::joined(names, rules);
             check_stamps(s.grid(), i, digits);
             read_series(s, first, count);
         } catch (const Failure &) {

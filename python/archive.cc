@@ -19,6 +19,7 @@
 
 #include "bindings.h"
 #include "cut.h"
+#include "decimate.h"
 #include "export.h"
 #include "failure.h"
 #include "format.h"
@@ -48,42 +49,110 @@ auto run_job(F &&job) {
 
 ops::Output output_of(bool force) { return {.force = force, .watch_signals = false}; }
 
-void cut(const std::string &src, const std::string &dst, std::optional<double> start, std::optional<double> end,
-         bool force) {
-    run_job([&] { ops::cut(src, dst, {start, end, output_of(force)}); });
+// Which file of overlapping ones wins, by the names Python uses.
+ops::Overlap overlap_of(const std::optional<std::string> &overlap) {
+    if (!overlap) return ops::Overlap::kRefuse;
+    if (*overlap == "first") return ops::Overlap::kFirst;
+    if (*overlap == "last") return ops::Overlap::kLast;
+    throw py::value_error("overlap must be None, \"first\" or \"last\", not \"" + *overlap + "\"");
 }
 
-void cat(const std::string &dst, const std::vector<std::string> &srcs, const std::optional<std::string> &overlap,
-         bool force) {
-    ops::Overlap rule = ops::Overlap::kRefuse;
-    if (overlap == "first") rule = ops::Overlap::kFirst;
-    else if (overlap == "last") rule = ops::Overlap::kLast;
-    else if (overlap) throw py::value_error("overlap must be None, \"first\" or \"last\", not \"" + *overlap + "\"");
-    run_job([&] {
+ops::JoinRules rules_of(const std::optional<std::string> &overlap, double snap) { return {overlap_of(overlap), snap}; }
+
+// Runs a job on a series without the GIL; usable samples of overlapping
+// files that differ are a ValueError that says how to pick one.
+template <class F>
+auto run_series_job(F &&job) {
+    return run_job([&] {
         try {
-            ops::join(dst, srcs, {rule, output_of(force)});
+            return job();
         } catch (const ops::OverlapConflict &conflict) {
             throw ops::Failure(std::string(conflict.what()) + "; overlap='first' or overlap='last' says which input wins");
         }
     });
 }
 
-// The rows bottle gaps writes: (file, start, end, samples).
-std::vector<py::tuple> gaps(const std::vector<std::string> &paths, std::int64_t least) {
+// Texts that may name files, each as fs_text gives it.
+py::list fs_texts(const std::vector<std::string> &texts) {
+    py::list out;
+    for (const std::string &text : texts) out.append(fs_text(text));
+    return out;
+}
+
+// The samples a job wrote and its notes, which the package gives as warnings.
+py::tuple report_of(const ops::JobReport &report) { return py::make_tuple(report.samples, fs_texts(report.notes)); }
+
+py::tuple cut(const std::vector<std::string> &srcs, const std::string &dst, std::optional<double> start,
+              std::optional<double> end, bool partial, const std::optional<std::string> &overlap, double snap,
+              bool force) {
+    const ops::CutRequest request{start, end, rules_of(overlap, snap), partial, output_of(force)};
+    return report_of(run_series_job([&] { return ops::cut(srcs, dst, request); }));
+}
+
+py::tuple cat(const std::string &dst, const std::vector<std::string> &srcs, const std::optional<std::string> &overlap,
+              double snap, bool force) {
+    const ops::JoinRequest request{rules_of(overlap, snap), output_of(force)};
+    return report_of(run_series_job([&] { return ops::join(dst, srcs, request); }));
+}
+
+ops::Reduction reduction_of(const std::string &method) {
+    const auto r = ops::reduction_named(method);
+    if (!r) throw py::value_error("method must be \"fir\", \"mean\", \"min\" or \"max\", not \"" + method + "\"");
+    return *r;
+}
+
+py::tuple decimate(const std::vector<std::string> &srcs, const std::string &dst, std::int64_t factor,
+                   const std::string &method, bool strict, const std::optional<std::string> &overlap, double snap,
+                   bool force) {
+    const ops::DecimateRequest request{factor, reduction_of(method), strict, rules_of(overlap, snap), output_of(force)};
+    return report_of(run_series_job([&] { return ops::decimate(srcs, dst, request); }));
+}
+
+// Decimates values in memory (NaN where missing), as the job decimates a
+// series: for ds.bottle.decimate.
+py::array_t<double> decimate_values(const py::array_t<double, py::array::c_style | py::array::forcecast> &values,
+                                    std::int64_t factor, const std::string &method, bool strict) {
+    const ops::Reduction reduction = reduction_of(method);
+    const auto in = values.unchecked<1>();
+    const std::int64_t n = in.shape(0);
+    const double *at = n > 0 ? in.data(0) : nullptr;
+    const std::vector<double> out = run_job([&] {
+        const ops::Decimator decimator(factor, reduction, strict);
+        try {
+            return ops::decimate_values(at, n, decimator);
+        } catch (const ops::MissingInput &missing) {
+            throw ops::Failure(ops::MissingInput::message("position " + std::to_string(missing.index())));
+        }
+    });
+    return py::array_t<double>(static_cast<py::ssize_t>(out.size()), out.data());
+}
+
+// The rows bottle gaps writes: (kind, file, start, end, samples, other,
+// detail), or with runs, (file, start, end, samples) of each file alone.
+std::vector<py::tuple> gaps(const std::vector<std::string> &paths, std::int64_t least, double snap, bool runs) {
     if (least < 1) throw py::value_error("min must be 1 or more");
-    std::vector<std::tuple<std::string, ops::GapFields>> found;
+    std::vector<ops::SurveyRow> found;
     run_job([&] {
+        const auto keep = [&](const ops::SurveyRow &row) { found.push_back(row); };
+        if (!runs) {
+            if (!paths.empty()) ops::survey(paths, {least, snap}, keep);
+            return;
+        }
         for (const std::string &path : paths) {
             const ops::Series series = ops::Series::of_bottle(path);
             ops::SeriesReader reader(series);
             ops::find_gaps(reader, least, [&](std::int64_t first, std::int64_t end) {
-                found.emplace_back(path, ops::gap_fields(series.grid(), first, end));
+                keep({ops::RowKind::kMissing, path, ops::gap_fields(series.grid(), first, end), "", ""});
             });
         }
     });
     std::vector<py::tuple> rows;
     rows.reserve(found.size());
-    for (const auto &[path, f] : found) rows.push_back(py::make_tuple(fs_text(path), f.start, f.end, f.samples));
+    for (const ops::SurveyRow &r : found) {
+        if (runs) rows.push_back(py::make_tuple(fs_text(r.file), r.span.start, r.span.end, r.span.samples));
+        else rows.push_back(py::make_tuple(ops::kind_name(r.kind), fs_text(r.file), r.span.start, r.span.end, r.span.samples,
+                                           fs_text(r.other), fs_text(r.detail)));
+    }
     return rows;
 }
 
@@ -230,31 +299,10 @@ Stamps locate(const Grid &grid, const Indices &labels, int digits, const std::st
     return out;
 }
 
-// Which file of overlapping ones wins, by the names Python uses.
-ops::Overlap overlap_of(const std::optional<std::string> &overlap) {
-    if (!overlap) return ops::Overlap::kRefuse;
-    if (*overlap == "first") return ops::Overlap::kFirst;
-    if (*overlap == "last") return ops::Overlap::kLast;
-    throw py::value_error("overlap must be None, \"first\" or \"last\", not \"" + *overlap + "\"");
-}
-
 py::object overlap_name(ops::Overlap overlap) {
     if (overlap == ops::Overlap::kFirst) return py::str("first");
     if (overlap == ops::Overlap::kLast) return py::str("last");
     return py::none();
-}
-
-// Runs a read of a series without the GIL; usable samples of overlapping
-// files that differ are a ValueError that says how to pick one.
-template <class F>
-void run_read(F &&read) {
-    run_job([&] {
-        try {
-            read();
-        } catch (const ops::OverlapConflict &conflict) {
-            throw ops::Failure(std::string(conflict.what()) + "; overlap='first' or overlap='last' says which input wins");
-        }
-    });
 }
 
 // Reads into a contiguous one-dimensional buffer of `width`-byte items.
@@ -269,7 +317,7 @@ void values_into(const ops::Series &series, py::array_t<F, py::array::c_style> o
     auto view = out.template mutable_unchecked<1>();
     const std::int64_t n = view.shape(0);
     F *to = n > 0 ? view.mutable_data(0) : nullptr;
-    run_read([&] { ops::SeriesReader(series).read_values(first, n, to); });
+    run_series_job([&] { ops::SeriesReader(series).read_values(first, n, to); });
 }
 
 template <class F>
@@ -280,18 +328,19 @@ void take_values_into(const ops::Series &series, const Indices &indices, py::arr
     const std::int64_t n = in.shape(0);
     const std::int64_t *at = n > 0 ? in.data(0) : nullptr;
     F *to = n > 0 ? view.mutable_data(0) : nullptr;
-    run_read([&] { ops::SeriesReader(series).take_values(at, n, to); });
+    run_series_job([&] { ops::SeriesReader(series).take_values(at, n, to); });
 }
 
 // A series as pickled: the rule for overlaps and, per file, its name,
-// device and inode, its 40 header bytes, its samples and where they go.
+// device and inode, its 40 header bytes, its samples, where they go and
+// how far a snap moved them.
 py::tuple series_state(const ops::Series &series) {
     py::list pieces;
     for (const ops::Piece &p : series.pieces())
         pieces.append(py::make_tuple(py::bytes(p.name), static_cast<unsigned long long>(p.id.dev),
                                      static_cast<unsigned long long>(p.id.ino),
                                      py::bytes(reinterpret_cast<const char *>(&p.header), zulu::format::kHeaderSize),
-                                     p.count, p.offset));
+                                     p.count, p.offset, p.moved));
     return py::make_tuple(overlap_name(series.overlap()), py::tuple(pieces));
 }
 
@@ -300,7 +349,7 @@ ops::Series series_from_state(const py::tuple &state) {
     std::vector<ops::Piece> pieces;
     for (const py::handle item : state[1].cast<py::tuple>()) {
         const auto t = item.cast<py::tuple>();
-        if (t.size() != 6) throw py::value_error("not the state of a series");
+        if (t.size() != 6 && t.size() != 7) throw py::value_error("not the state of a series");
         ops::Piece p;
         p.name = t[0].cast<std::string>();
         p.id.dev = static_cast<dev_t>(t[1].cast<unsigned long long>());
@@ -311,6 +360,7 @@ ops::Series series_from_state(const py::tuple &state) {
         p.header.pbuf = nullptr;
         p.count = t[4].cast<std::int64_t>();
         p.offset = t[5].cast<std::int64_t>();
+        if (t.size() == 7) p.moved = t[6].cast<double>();
         pieces.push_back(std::move(p));
     }
     const auto overlap = state[0].is_none() ? std::nullopt : std::optional<std::string>(state[0].cast<std::string>());
@@ -411,11 +461,19 @@ void bind_archive(py::module_ &m) {
         .def_static("of_bottle", [](const std::string &path) { return run_job([&] { return ops::Series::of_bottle(path); }); },
                     py::arg("path"))
         .def_static("joined",
-                    [](const std::vector<std::string> &paths, const std::optional<std::string> &overlap) {
-                        const ops::Overlap rule = overlap_of(overlap);
-                        return run_job([&] { return ops::Series::joined(paths, rule); });
+                    [](const std::vector<std::string> &paths, const std::optional<std::string> &overlap, double snap) {
+                        const ops::JoinRules rules = rules_of(overlap, snap);
+                        return run_job([&] { return ops::Series::joined(paths, rules); });
                     },
-                    py::arg("paths"), py::arg("overlap") = std::nullopt)
+                    py::arg("paths"), py::arg("overlap") = std::nullopt, py::arg("snap") = 0.0)
+        .def_property_readonly("move_notes", [](const ops::Series &s) { return fs_texts(s.move_notes()); })
+        .def_property_readonly("moves",
+                               [](const ops::Series &s) {
+                                   py::dict moves;  // seconds, exactly as the stamps have them
+                                   for (const ops::Piece &p : s.pieces())
+                                       if (p.moved != 0) moves[py::str(p.name)] = static_cast<double>(s.move_ns(p)) / 1e9;
+                                   return moves;
+                               })
         .def_property_readonly("count", &ops::Series::count)
         .def_property_readonly("type", &ops::Series::type)
         .def_property_readonly("usym", &ops::Series::unusable)
@@ -433,7 +491,7 @@ void bind_archive(py::module_ &m) {
                  const py::buffer_info info = out.request(true);
                  void *to = checked_out(info, zulu::format::width_of(s.type()));
                  const std::int64_t n = info.shape[0];
-                 run_read([&] { ops::SeriesReader(s).read(first, n, to); });
+                 run_series_job([&] { ops::SeriesReader(s).read(first, n, to); });
              },
              py::arg("out"), py::arg("first"))
         .def("take_into",
@@ -444,7 +502,7 @@ void bind_archive(py::module_ &m) {
                  if (info.shape[0] != in.shape(0)) throw py::value_error("the output must be as long as the indices");
                  const std::int64_t n = in.shape(0);
                  const std::int64_t *at = n > 0 ? in.data(0) : nullptr;
-                 run_read([&] { ops::SeriesReader(s).take(at, n, to); });
+                 run_series_job([&] { ops::SeriesReader(s).take(at, n, to); });
              },
              py::arg("indices"), py::arg("out"))
         .def("values_into", &values_into<float>, py::arg("out"), py::arg("first"))
@@ -459,9 +517,25 @@ void bind_archive(py::module_ &m) {
     m.def("missing", &missing_mask, py::arg("samples"), py::arg("usym"),
           "Which of the samples (an array of a bottle's type) are missing: the unusable value, or NaN.");
 
-    m.def("cut", &cut, py::arg("src"), py::arg("dst"), py::arg("start"), py::arg("end"), py::arg("force"));
-    m.def("cat", &cat, py::arg("dst"), py::arg("srcs"), py::arg("overlap"), py::arg("force"));
-    m.def("gaps", &gaps, py::arg("paths"), py::arg("min"));
+    m.def("cut", &cut, py::arg("srcs"), py::arg("dst"), py::arg("start"), py::arg("end"), py::arg("partial"),
+          py::arg("overlap"), py::arg("snap"), py::arg("force"));
+    m.def("cat", &cat, py::arg("dst"), py::arg("srcs"), py::arg("overlap"), py::arg("snap"), py::arg("force"));
+    m.def("gaps", &gaps, py::arg("paths"), py::arg("min"), py::arg("snap"), py::arg("runs"));
+    m.def("decimate", &decimate, py::arg("srcs"), py::arg("dst"), py::arg("factor"), py::arg("method"),
+          py::arg("strict"), py::arg("overlap"), py::arg("snap"), py::arg("force"));
+    m.def("decimate_values", &decimate_values, py::arg("values"), py::arg("factor"), py::arg("method"),
+          py::arg("strict"));
+    m.def("decimated_type", [](int type, const std::string &method) {
+        if (!zulu::format::valid_type(type)) throw py::value_error("no such sample type");
+        return ops::decimated_type(type, reduction_of(method));
+    }, py::arg("type"), py::arg("method"));
+    m.def("decimated_grid", [](const Grid &grid, std::int64_t factor) {
+        return run_job([&] { return ops::decimated_grid(grid, factor); });
+    }, py::arg("grid"), py::arg("factor"));
+    m.def("read_duration", [](const std::string &text) { return ops::read_duration(text); }, py::arg("text"),
+          "Seconds of a duration text (\"5ms\", \"0.005\"), or None.");
+    m.def("interval_text", &ops::interval_text, py::arg("interval"),
+          "The nominal interval of a stored float as messages name it (\"0.02 s, 50 Hz\").");
     m.def("stats", &stats, py::arg("path"));
     m.def("export", &export_netcdf, py::arg("src"), py::arg("dst"), py::arg("name"), py::arg("units"),
           py::arg("title"), py::arg("deflate"), py::arg("force"));

@@ -36,7 +36,7 @@ import importlib as _importlib
 _HOMES = {
     **dict.fromkeys(["Bottle", "BottleError", "Grid", "Header", "open", "create", "atod", "dtoa", "dtov", "vtod"],
                     "._core"),
-    **dict.fromkeys(["cut", "cat", "gaps", "stats", "export"], ".operations"),
+    **dict.fromkeys(["cut", "cat", "gaps", "stats", "export", "decimate"], ".operations"),
     "open_archive": ".xarray_backend",
     **dict.fromkeys(["follow", "Block"], "._follow"),
 }

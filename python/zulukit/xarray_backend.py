@@ -35,6 +35,7 @@ file: importing it loads neither the compiled extension nor anything but
 xarray, and builds nothing beyond the classes.
 """
 
+import operator
 import os
 import warnings
 
@@ -510,6 +511,8 @@ def _header_encoding(series):
         encoding["sources"] = [h["source"] for h in series.headers]
         encoding["headers"] = series.headers
         encoding["overlap"] = series.overlap
+    if series.moves:
+        encoding["snapped"] = series.moves
     return encoding
 
 
@@ -525,15 +528,22 @@ def series_dataset(series, *, mask_and_scale=True, time_index=True, drop_variabl
         value = xr.Variable(dim, raw, encoding={"_FillValue": fill, "dtype": stored})
     else:
         value = xr.Variable(dim, raw, attrs={"_FillValue": fill})
-    grid = series.grid
-    stamped = grid.forward and grid.stamp(0, _NS) is not None and grid.stamp(max(series.count - 1, 0), _NS) is not None
     variables = {} if "value" in _names(drop_variables) else {"value": value}
-    attrs = {"interval": grid.step, "type": name, "unusable": fill}
-    ds = xr.Dataset(variables, attrs=attrs)
+    ds = xr.Dataset(variables, attrs={"interval": series.grid.step, "type": name, "unusable": fill})
     ds.encoding.update(_header_encoding(series))
-    if not stamped or "time" in _names(drop_variables):
+    if "time" in _names(drop_variables):
         return ds
-    positions = _Positions(grid, 0, 1, series.count)
+    return _with_times(ds, series.grid, dim, time_index)
+
+
+def _with_times(ds, grid, dim, time_index):
+    """ds with the time coordinate of its samples along dim, the samples 0
+    to grid.count - 1 of grid (a GridIndex with time_index); ds as it is
+    where the grid gives them no times in nanoseconds."""
+    count = grid.count
+    if not (grid.forward and grid.stamp(0, _NS) is not None and grid.stamp(max(count - 1, 0), _NS) is not None):
+        return ds
+    positions = _Positions(grid, 0, 1, count)
     if not time_index:
         return ds.assign_coords(time=_time_variable(positions, dim))
     # xarray (2023.01) gives a dimension coordinate a pandas index of its
@@ -548,15 +558,19 @@ def _names(drop_variables):
     return {drop_variables} if isinstance(drop_variables, str) else set(drop_variables or ())
 
 
-def open_archive(paths, *, overlap=None, chunks=None, time_index=True, mask_and_scale=True):
+def open_archive(paths, *, overlap=None, snap=None, chunks=None, time_index=True, mask_and_scale=True):
     """One lazy xarray Dataset over many bottles on one grid, joined as
     `bottle cat` joins them.
 
     The bottles must have one type, interval and unusable value, and begin
-    times a whole number of intervals apart; the Dataset runs from the
-    earliest sample to the latest, with the unusable value (NaN when
-    masked) in the gaps.  Where bottles overlap, a missing sample gives way
-    to a usable one; two usable samples must be equal, or with
+    times a whole number of intervals apart on the grid that most of them
+    keep; the Dataset runs from the earliest sample to the latest, with the
+    unusable value (NaN when masked) in the gaps.  snap (seconds, a text
+    such as "5ms", or a timedelta; default None, nothing moves) places a
+    bottle whose begin time lies within it of the grid on the nearest
+    sample time, with a UserWarning, and ds.encoding["snapped"] holds each
+    such file's move in seconds.  Where bottles overlap, a missing sample
+    gives way to a usable one; two usable samples must be equal, or with
     overlap="first" the bottle named first wins, with "last" the one named
     last.  A difference with overlap=None raises ValueError, naming the
     first time where the samples differ, when the data is read.
@@ -565,10 +579,13 @@ def open_archive(paths, *, overlap=None, chunks=None, time_index=True, mask_and_
     until it is turned into a pandas index.  chunks, time_index and
     mask_and_scale are as for xarray.open_dataset(..., engine="zulukit")."""
     from ._core import _fspath
+    from .operations import _duration
 
     if isinstance(paths, (str, bytes, os.PathLike)):
         paths = [paths]
-    series = _ext().Series.joined([_fspath(p) for p in paths], overlap)
+    series = _ext().Series.joined([_fspath(p) for p in paths], overlap, _duration(snap))
+    for note in series.move_notes:
+        warnings.warn(note, UserWarning, stacklevel=2)
     ds = xr.open_dataset(series, engine=ZulukitBackendEntrypoint, chunks=chunks, time_index=time_index,
                          mask_and_scale=mask_and_scale)
     ds.encoding.update(_header_encoding(series))
@@ -631,7 +648,7 @@ class BottleAccessor:
         grid = Grid(_seconds(first), interval, n)
         if grid.index_at(_seconds(last)) != n - 1:
             raise ValueError(f"ds.bottle selects among consecutive samples of one time grid; these {n} samples "
-                             f"run from {first} to {last}, {ds.attrs['interval']!r} s apart on the bottle")
+                             f"run from {first} to {last}, with the interval {_ext().interval_text(interval)}")
         return dim, grid
 
     def sel(self, time):
@@ -653,3 +670,38 @@ class BottleAccessor:
         if i is None or not 0 <= i < grid.count:
             raise KeyError(f"no sample at {time!r}")
         return self._ds.isel({dim: i})
+
+    def decimate(self, factor, method="fir", strict=False):
+        """The Dataset at a rate a whole factor lower, as zulukit.decimate
+        writes it (see there for the filter, the block statistics and
+        strict): sample j at the time of sample j * factor, on a grid whose
+        interval is factor times this one's.  The variable "value" is read
+        whole (a lazy or Dask-backed one into memory) and decimated; the
+        other variables and coordinates are left out.  Filtered and mean
+        values are float32 for int16 and float32 bottles and float64
+        otherwise; min and max keep the values' type."""
+        from ._core import _TYPES, _type_code
+
+        dim, grid = self._grid()
+        ds = self._ds
+        if "value" not in ds.data_vars:
+            raise ValueError("ds.bottle.decimate needs the variable 'value' of a bottle")
+        ext = _ext()
+        factor = operator.index(factor)
+        new_grid = ext.decimated_grid(grid, factor)
+        value = ds["value"]
+        data = np.asarray(value.values)
+        masked = "_FillValue" not in value.attrs  # else the stored samples, their unusable value missing
+        usym = ds.attrs.get("unusable") if masked else value.attrs["_FillValue"]
+        missing = np.isnan(data) if masked else ext.missing(data, int(usym))
+        out = ext.decimate_values(np.where(missing, np.nan, data.astype(np.float64)), factor, str(method), bool(strict))
+        stored_type = _type_code(ds.attrs.get("type", "double"))
+        out_type = ext.decimated_type(stored_type, str(method))
+        name, stored = _TYPES[out_type]
+        fill = stored.type(usym if out_type == stored_type else ext.TYPES[out_type][2])
+        if masked:  # NaN where missing, in the type the values have (the masked type of the output's)
+            result = xr.Variable(dim, out.astype(data.dtype), encoding={"_FillValue": fill, "dtype": stored})
+        else:
+            result = xr.Variable(dim, np.where(np.isnan(out), fill, out).astype(stored), attrs={"_FillValue": fill})
+        decimated = xr.Dataset({"value": result}, attrs={"interval": new_grid.step, "type": name, "unusable": fill})
+        return _with_times(decimated, new_grid, dim, dim == "time")

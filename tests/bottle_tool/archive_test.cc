@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <limits>
@@ -53,9 +54,10 @@ TEST(BottleCut, KeepsTheSamplesBetweenBothTimesIncludedWithTheirBytes) {
         {{"--to", "@100"}, 0, 1, 100},                  // one sample
         {{"--from", "@190"}, 9, 10, 190},
         {{"--from", "@121", "--to", "@129"}, 3, 3, 130},  // between two samples: none
-        {{"--from", "@500"}, 10, 10, 200},                // after the last: none
-        {{"--to", "@-1e300"}, 0, 0, 100},                 // far before the first
-        {{"--from", "@-1e300", "--to", "@1e300"}, 0, 10, 100},
+        // Windows past the data, as --partial keeps them.
+        {{"--from", "@500", "--partial"}, 10, 10, 200},    // after the last: none
+        {{"--to", "@-1e300", "--partial"}, 0, 0, 100},     // far before the first
+        {{"--from", "@-1e300", "--to", "@1e300", "--partial"}, 0, 10, 100},
     };
     for (int type = 0; type < 4; ++type) {
         TempDir dir;
@@ -122,7 +124,7 @@ TEST(BottleCat, PiecesCutFromABottleJoinIntoItByteForByte) {
             std::vector<std::string> cat{"cat", dir.file("joined.bot")};
             for (std::size_t i = 0; i < split.size(); ++i) {
                 const std::string piece = dir.file("p" + std::to_string(i) + ".bot");
-                std::vector<std::string> cut{"cut", dir.file("a.bot"), piece};
+                std::vector<std::string> cut{"cut", dir.file("a.bot"), piece, "--partial"};
                 if (!split[i].first.empty()) cut.insert(cut.end(), {"--from", split[i].first});
                 if (!split[i].second.empty()) cut.insert(cut.end(), {"--to", split[i].second});
                 ASSERT_EQ(bottle(cut).status, 0);
@@ -253,7 +255,9 @@ TEST(BottleOutput, DashONamesTheOutputOfEveryJob) {
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(contains(r.err, "without -o, cat writes its first operand")) << r.err;
     EXPECT_EQ(read_file(a), bottle_bytes(2, 0, 10, {1, 2}));
-    EXPECT_EQ(bottle({"cut", a, dir.file("x.bot"), "-o", dir.file("y.bot")}).status, 2);
+    // With -o, every operand is an input; without it, cut takes one.
+    EXPECT_TRUE(contains(bottle({"cut", a, dir.file("x.bot"), "-o", dir.file("y.bot")}).err, "x.bot: No such file"));
+    EXPECT_EQ(bottle({"cut", a, b, dir.file("y.bot")}).status, 2);
 }
 
 // --- gaps ----------------------------------------------------------------
@@ -277,7 +281,7 @@ TEST(BottleGaps, ListsEveryRunOfUnusableSamples) {
         TempDir dir;
         const std::string file = dir.file("g,\"1\".bot");
         write_file(file, bottle_bytes(0, 1435017600, 10, c.samples));
-        std::vector<std::string> args{"gaps", file};
+        std::vector<std::string> args{"gaps", file, "--runs"};
         args.insert(args.end(), c.options.begin(), c.options.end());
         const RunResult r = bottle(args);
         ASSERT_EQ(r.status, 0) << r.err;
@@ -294,7 +298,7 @@ TEST(BottleGaps, ReadsEveryFileAndFailsForThoseThatAreNotBottles) {
     write_file(dir.file("a.bot"), bottle_bytes(3, -1e13, 1, {9999999, 1}));
     write_file(dir.file("b.bot"), bottle_bytes(2, 0, 0, {1, 999999}));
     write_file(dir.file("bad"), "xx");
-    const RunResult r = bottle({"gaps", dir.file("a.bot"), dir.file("bad"), dir.file("b.bot")});
+    const RunResult r = bottle({"gaps", dir.file("a.bot"), dir.file("bad"), dir.file("b.bot"), "--runs"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "file,start,end,samples\n" + dir.file("a.bot") + ",-314918-08-13T06:13:20.000Z,-314918-08-13T06:13:20.000Z,1\n" +
                          dir.file("b.bot") + ",1970-01-01T00:00:01.000Z,1970-01-01T00:00:01.000Z,1\n");
@@ -462,6 +466,171 @@ TEST(BottlePlotSeveral, DrawsEachInputInItsOwnColourWithALegend) {
     const RunResult self = bottle({"plot", dir.file("a.bot"), dir.file("late.bot"), "-o", dir.file("late.bot")});
     EXPECT_TRUE(contains(self.err, "which this command reads")) << self.err;
     EXPECT_EQ(read_file(dir.file("late.bot")), bottle_bytes(2, 1e6, 1, {1}));
+}
+
+// --- archives as one series ----------------------------------------------
+
+// Rows of gaps after the header, times shown as seconds after 1970 (the
+// "1970-01-01T00:0" before them dropped), names as their letters.
+std::vector<std::string> table(const RunResult &r, const TempDir &dir) {
+    std::vector<std::string> rows = lines_of(r.out);
+    EXPECT_FALSE(rows.empty());
+    if (rows.empty()) return rows;
+    EXPECT_EQ(rows.front(), "kind,file,start,end,samples,other,detail");
+    rows.erase(rows.begin());
+    for (std::string &row : rows) {
+        for (std::size_t at; (at = row.find(dir.path() + "/")) != std::string::npos;) row.erase(at, dir.path().size() + 1);
+        for (std::size_t at; (at = row.find("1970-01-01T00:0")) != std::string::npos;) row.erase(at, 15);
+        for (std::size_t at; (at = row.find(".bot")) != std::string::npos;) row.erase(at, 4);
+    }
+    return rows;
+}
+
+TEST(BottleSeries, GapsListsWhatIsMissingFromTheSeries) {
+    // int samples 10 s apart: a from 0 s, b a gap later, c over a's end.
+    const std::string a = bottle_bytes(0, 0, 10, {1, 32767, 3}), b = bottle_bytes(0, 60, 10, {7, 8});
+    const struct {
+        std::vector<std::pair<std::string, std::string>> files;  // name, bytes
+        std::vector<std::string> options;
+        std::vector<std::string> rows;
+    } cases[] = {
+        {{{"a", a}, {"b", b}}, {}, {"missing,a,0:10.000Z,0:10.000Z,1,,", "gap,a,0:30.000Z,0:50.000Z,3,b,"}},
+        {{{"b", b}, {"a", a}}, {"--min", "2"}, {"gap,a,0:30.000Z,0:50.000Z,3,b,"}},
+        {{{"a", a}, {"c", bottle_bytes(0, 10, 10, {2, 3, 4})}}, {},
+         {"missing,a,0:10.000Z,0:10.000Z,1,,", "overlap,a,0:10.000Z,0:20.000Z,2,c,agree"}},
+        {{{"a", a}, {"c", bottle_bytes(0, 10, 10, {2, 9, 4})}}, {"--min", "9"},
+         {"overlap,a,0:10.000Z,0:20.000Z,2,c,differ at 0:20.000Z"}},
+        // A day begun 3 ms late: off the grid, placed on it by a snap of
+        // 5 ms, not by one of 2 ms.
+        {{{"a", a}, {"j", bottle_bytes(0, 30.003, 10, {4})}}, {"--min", "9"},
+         {"off-grid,j,0:30.003Z,0:30.003Z,1,,does not begin on the grid of a: its begin time is 0.0003 of an "
+          "interval off (3 ms after a sample time); a snap of 3 ms or more places it on the grid"}},
+        {{{"a", a}, {"j", bottle_bytes(0, 30.003, 10, {4})}}, {"--min", "9", "--snap", "5ms"},
+         {"snapped,j,0:30.000Z,0:30.000Z,1,,\"its begin time 0:30.003Z is 3 ms off the grid; placed 3 ms earlier, "
+          "at 0:30.000Z\""}},
+        {{{"a", a}, {"j", bottle_bytes(0, 30.003, 10, {4})}}, {"--min", "9", "--snap", "0.002"}, {"off-grid,j,0:30.003Z,"
+          "0:30.003Z,1,,does not begin on the grid of a: its begin time is 0.0003 of an interval off (3 ms after a "
+          "sample time); a snap of 3 ms or more places it on the grid"}},
+        // The grid most files keep: the late file is named, whatever the order.
+        {{{"j", bottle_bytes(0, 0.003, 10, {4})}, {"a", a}, {"b", b}}, {"--min", "9"},
+         {"off-grid,j,0:00.003Z,0:00.003Z,1,,does not begin on the grid of a: its begin time is 0.0003 of an "
+          "interval off (3 ms after a sample time); a snap of 3 ms or more places it on the grid"}},
+        // Another interval, type or unusable value; times that are none.
+        {{{"a", a}, {"f", bottle_bytes(0, 0, 0.02f, {1})}, {"l", bottle_bytes(1, 0, 10, {1})}}, {"--min", "9"},
+         {"off-grid,f,0:00.000Z,0:00.000Z,1,,\"has the interval 0.02 s, 50 Hz (a has 10 s)\"",
+          "off-grid,l,0:00.000Z,0:00.000Z,1,,holds samples of type long (a has int)"}},
+        {{{"a", a}, {"n", bottle_bytes(0, NAN, 10, {1})}, {"e", bottle_bytes(0, 1e300, 10, {})}}, {"--min", "9"},
+         {"off-grid,e,,,0,,begins too far from a to share a series with it",
+          "off-grid,n,@nan,@nan,1,,\"the begin time is not a finite number, so no sample has a time\""}},
+    };
+    for (const auto &c : cases) {
+        TempDir dir;
+        std::vector<std::string> args{"gaps"};
+        for (const auto &[name, bytes] : c.files) {
+            write_file(dir.file(name + ".bot"), bytes);
+            args.push_back(dir.file(name + ".bot"));
+        }
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const RunResult r = bottle(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(table(r, dir), c.rows) << args[1];
+    }
+    TempDir dir;
+    write_file(dir.file("a.bot"), a);
+    const RunResult snap = bottle({"gaps", dir.file("a.bot"), dir.file("a.bot"), "--snap", "5s"});
+    EXPECT_EQ(snap.status, 2);
+    EXPECT_TRUE(contains(snap.err, "a snap of 5 s is not less than half the interval (10 s)")) << snap.err;
+    EXPECT_TRUE(contains(bottle({"gaps", dir.file("a.bot"), "--snap", "-1"}).err, "--snap needs a duration"));
+}
+
+TEST(BottleSeries, CutTakesItsWindowAcrossFilesAndRefusesOneThatRunsPast) {
+    TempDir dir;
+    const std::string a = dir.file("a.bot"), b = dir.file("b.bot"), out = dir.file("out.bot");
+    write_file(a, bottle_bytes(0, 0, 10, {1, 2, 3}));
+    write_file(b, bottle_bytes(0, 30, 10, {4, 5, 6}));
+    RunResult r = bottle({"cut", b, a, "-o", out, "--from", "@10", "--to", "@40"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(out), bottle_bytes(0, 10, 10, {2, 3, 4, 5}));
+    const struct {
+        std::vector<std::string> window;
+        std::string message;
+    } past[] = {
+        {{"--from", "@-10"}, "the window from 1969-12-31T23:59:50.000Z to the last sample runs past the data, which "
+                             "covers 1970-01-01T00:00:00.000Z to 1970-01-01T00:00:50.000Z; a partial cut keeps the 6"},
+        {{"--to", "@60"}, "1970-01-01T00:01:00.000Z runs past the data"},
+        {{"--from", "@70"}, "it holds none of the window's samples"},
+        {{"--from", "@-1e300", "--to", "@1e300"}, "runs past the data"},
+    };
+    for (const auto &c : past) {
+        std::vector<std::string> args{"cut", a, b, "-o", out, "--force"};
+        args.insert(args.end(), c.window.begin(), c.window.end());
+        const std::string before = read_file(out);
+        r = bottle(args);
+        EXPECT_EQ(r.status, 1) << c.message;
+        EXPECT_TRUE(contains(r.err, c.message)) << r.err;
+        EXPECT_EQ(read_file(out), before);  // as it was
+        args.push_back("--partial");
+        r = bottle(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(contains(r.err, "bottle cut: kept ")) << r.err;
+    }
+    r = bottle({"cut", a, b, "-o", out, "--force", "--from", "@40", "--to", "@60", "--partial"});
+    EXPECT_TRUE(contains(r.err, "kept 2 of the 3 samples of the window from 1970-01-01T00:00:40.000Z to "
+                                "1970-01-01T00:01:00.000Z: the data covers")) << r.err;
+    EXPECT_EQ(read_file(out), bottle_bytes(0, 40, 10, {5, 6}));
+}
+
+TEST(BottleSeries, DecimateTakesAnyInputAndRefusesWhatItCannotDo) {
+    TempDir dir;
+    write_file(dir.file("a.bot"), bottle_bytes(0, 0, 10, {1, 32767, 3, 4, 5, 6, 7}));
+    write_file(dir.file("third.bot"), bottle_bytes(2, 0, 1.0f / 3, {1, 2, 3}));
+    write_file(dir.file("empty.bot"), bottle_bytes(1, 0, 10, {}));
+    write_file(dir.file("nan.bot"), bottle_bytes(1, NAN, 10, {1}));
+    write_file(dir.file("back.bot"), bottle_bytes(1, 0, -10, {1, 2}));
+    write_file(dir.file("zero.bot"), bottle_bytes(1, 0, 0, {1, 2}));
+    write_file(dir.file("fifty.bot"), bottle_bytes(0, 0, 0.02f, {1}));
+    const std::string out = dir.file("out.bot");
+    const struct {
+        std::vector<std::string> args;  // after "decimate", before -o OUT --force
+        int status;
+        std::string message;  // on standard error, or the samples of OUT when 0
+    } cases[] = {
+        {{"2", dir.file("a.bot"), "--method", "mean"}, 0, "1,3.5,5.5,7"},
+        {{"2", dir.file("a.bot"), "--method", "mean", "--strict"}, 0, ",3.5,5.5,7"},
+        {{"3", dir.file("a.bot"), "--method", "min"}, 0, "1,4,7"},
+        {{"3", dir.file("a.bot"), "--method", "max"}, 0, "3,6,7"},
+        {{"9223372036854775807", dir.file("a.bot"), "--method", "max"}, 2, "no interval of a header holds"},
+        {{"2", dir.file("empty.bot")}, 0, ""},
+        {{"2", dir.file("a.bot"), "--strict"}, 1, "the input has a missing sample at 1970-01-01T00:00:10.000Z"},
+        {{"7", dir.file("third.bot")}, 2, "makes the interval 7 times 1/3 s, 3 Hz"},
+        {{"0", dir.file("a.bot")}, 2, "the factor must be a whole number of 2 or more, not 0"},
+        {{"1", dir.file("a.bot"), "--method", "mean"}, 2, "of 2 or more, not 1"},
+        {{"99999999999999999999", dir.file("a.bot")}, 2, "FACTOR must be a whole number"},
+        {{"ten", dir.file("a.bot")}, 2, "FACTOR must be a whole number"},
+        {{"200000", dir.file("a.bot")}, 2, "the filter takes factors up to 100000"},
+        {{"2", dir.file("a.bot"), "--method", "median"}, 2, "--method must be fir, mean, min or max"},
+        {{"2"}, 2, "missing operand"},
+        {{"2", dir.file("nan.bot")}, 1, "the begin time is not a finite number"},
+        {{"2", dir.file("zero.bot")}, 1, "the interval is 0"},
+        {{"2", dir.file("back.bot")}, 1, "decimation needs times that run forward"},
+        {{"2", dir.file("a.bot"), dir.file("fifty.bot")}, 1, "fifty.bot has the interval 0.02 s, 50 Hz ("},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> args{"decimate"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.insert(args.end(), {"-o", out, "--force"});
+        const RunResult r = bottle(args);
+        EXPECT_EQ(r.status, c.status) << c.message << ": " << r.err;
+        if (c.status != 0) {
+            EXPECT_TRUE(contains(r.err, c.message)) << r.err;
+            continue;
+        }
+        std::string values;
+        for (const std::string &v : dump_column(bottle({"dump", out}).out, 1)) values += v + ",";
+        if (!values.empty()) values.pop_back();
+        EXPECT_EQ(values, c.message) << c.args[0] << " " << c.args.back();
+    }
+    EXPECT_EQ(bottle({"decimate", "2", dir.file("a.bot")}).status, 2);  // -o is needed
 }
 
 }  // namespace

@@ -623,7 +623,7 @@ TEST(BottlePlot, EveryTextLiesInsideThePicture) {
 TEST(BottleCommand, HelpForEachCommandAndItsManPageAgree) {
     const std::string man = read_file(BOTTLE_MAN_PATH);
     ASSERT_FALSE(man.empty());
-    for (const char *command : {"info", "dump", "import", "plot", "cut", "cat", "gaps", "export"}) {
+    for (const char *command : {"info", "dump", "import", "plot", "cut", "cat", "gaps", "decimate", "export"}) {
         const RunResult r = bottle({command, "--help"});
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out.rfind(std::string("usage: bottle ") + command, 0), 0u) << r.out;

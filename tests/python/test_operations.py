@@ -90,11 +90,14 @@ def test_the_command_and_python_give_the_same_bytes_and_rows(tmp_path):
     command("cat", tmp_path / "cat1.bot", a, b)
     zulukit.cat(tmp_path / "cat2.bot", [a, b])
     assert (tmp_path / "cat1.bot").read_bytes() == (tmp_path / "cat2.bot").read_bytes()
-    rows = command("gaps", a, b, tmp_path / "cat1.bot").stdout.splitlines()
-    assert rows[0] == "file,start,end,samples"
     import csv
-    assert [tuple(r[:3]) + (int(r[3]),) for r in csv.reader(rows[1:])] == \
-        zulukit.gaps([a, b, tmp_path / "cat1.bot"])
+    for runs in ([], ["--runs"]):
+        rows = list(csv.reader(command("gaps", a, b, tmp_path / "cat1.bot", *runs).stdout.splitlines()))
+        assert rows[0] == (["file", "start", "end", "samples"] if runs else
+                           ["kind", "file", "start", "end", "samples", "other", "detail"])
+        count = 3 if runs else 4  # the column of the sample counts
+        assert [tuple(r[:count]) + (int(r[count]),) + tuple(r[count + 1:]) for r in rows[1:]] == \
+            zulukit.gaps([a, b, tmp_path / "cat1.bot"], runs=bool(runs))
     info = command("info", "--csv", "--stats", tmp_path / "cat1.bot").stdout.splitlines()[1].split(",")
     s = zulukit.stats(tmp_path / "cat1.bot")
     assert [int(info[5]), int(info[6]), int(info[7]), int(info[8]), float(info[9]), int(info[10])] == \

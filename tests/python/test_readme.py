@@ -32,3 +32,8 @@ def test_readme_xarray_session(tmp_path, monkeypatch):
 def test_readme_following_session(tmp_path, monkeypatch):
     runner = run_session("## Following a recording as it is written", tmp_path, monkeypatch)
     assert runner.failures == 0 and runner.tries > 8
+
+
+def test_readme_archive_session(tmp_path, monkeypatch):
+    runner = run_session("### An archive as one series", tmp_path, monkeypatch)
+    assert runner.failures == 0 and runner.tries > 10

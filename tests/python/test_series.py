@@ -108,8 +108,8 @@ def test_nan_and_the_unusable_value_are_missing_everywhere(tmp_path):
     assert np.isnan(xr.open_dataset(path).value.values).tolist() == [False, True, True, False, True]
     stats = zulukit.stats(path)
     assert (stats["usable"], stats["unusable"], stats["nan"], stats["mean"]) == (2, 3, 2, 2.5)
-    assert zulukit.gaps(path) == [(path, "1970-01-01T00:01:01.000Z", "1970-01-01T00:01:02.000Z", 2),
-                                  (path, "1970-01-01T00:01:04.000Z", "1970-01-01T00:01:04.000Z", 1)]
+    assert zulukit.gaps(path, runs=True) == [(path, "1970-01-01T00:01:01.000Z", "1970-01-01T00:01:02.000Z", 2),
+                                             (path, "1970-01-01T00:01:04.000Z", "1970-01-01T00:01:04.000Z", 1)]
     # Where two files overlap, a NaN gives way to a usable sample.
     other = raw_bottle(tmp_path / "n.bot", 40, [7, 8], begin=61.0)
     assert zulukit.open_archive([path, other]).value.values[1:3].tolist() == [7, 8]

@@ -13,47 +13,38 @@ namespace bottletool {
 namespace {
 
 const char kSynopsis[] =
-    "usage: bottle cat IN... -o OUT [--overlap first|last] [--force]\n"
-    "       bottle cat OUT IN... [--overlap first|last] [--force]\n"
+    "usage: bottle cat IN... -o OUT [--overlap first|last] [--snap DURATION]\n"
+    "                  [--force]\n"
+    "       bottle cat OUT IN... [--overlap first|last] [--snap DURATION] [--force]\n"
     "Joins the bottles IN into one bottle OUT, in time order whatever the order they\n"
     "are named in: OUT begins with the earliest sample, and the gaps between inputs\n"
     "hold the unusable value.  The inputs must have one type, interval and unusable\n"
     "value, and begin times a whole number of intervals apart on the nominal grid\n"
     "(to within half a millisecond, or a quarter of the interval where that is\n"
-    "less); an input that does not is named in the error.  Where inputs overlap, an\n"
-    "unusable sample gives way to a usable one, and usable samples must be equal\n"
-    "(byte for byte); the first time where they differ is an error, unless --overlap\n"
-    "says which input wins.\n";
+    "less); the grid is the one most inputs keep, and an input off it is named in\n"
+    "the error.  With --snap, an input that begins within DURATION of the grid is\n"
+    "placed on its nearest sample time instead, and the move is said on standard\n"
+    "error.  Where inputs overlap, an unusable sample gives way to a usable one, and\n"
+    "usable samples must be equal (byte for byte); the first time where they differ\n"
+    "is an error, unless --overlap says which input wins.\n";
 
 constexpr Option kOutput{.name = "output", .alias = 'o', .value = "OUT",
                          .help = "the new bottle; without it, the first operand"};
-constexpr Option kOverlap{.name = "overlap",
-                          .value = "first|last",
-                          .help = "first: the input named first on the command line wins; last: the input named "
-                                  "last wins"};
 constexpr Option kForce{.name = "force", .help = "replace OUT if it exists"};
-constexpr const Option *kOptions[] = {&kOutput, &kOverlap, &kForce};
+constexpr const Option *kOptions[] = {&kOutput, &kOverlapOption, &kSnapOption, &kForce};
 
 const char kNotes[] =
     "Sample bytes are copied unchanged.  OUT is a regular file (a link is followed\n"
     "to the file it names, and stays); it changes only once it is complete, and is\n"
     "never one of the inputs.  The bottle library's messages go to standard error.\n";
 
-Overlap read_overlap(const Args &args) {
-    const auto v = args.value(kOverlap);
-    if (!v) return Overlap::kRefuse;
-    if (*v == "first") return Overlap::kFirst;
-    if (*v == "last") return Overlap::kLast;
-    throw UsageError("--overlap must be first or last, not " + quoted(*v));
-}
-
 int run_cat(const Args &args, const Context &) {
     const JobFiles files = job_files(args, kOutput, 1, SIZE_MAX, OutOperand::kFirst);
-    const Overlap overlap = read_overlap(args);
+    const JoinRules rules = read_join_rules(args, &kOverlapOption, kSnapOption);
     try {
-        zulu::archive::join(files.out, files.in, {overlap, {.force = args.has(kForce)}});
-    } catch (const OverlapConflict &conflict) {
-        throw Failure(std::string(conflict.what()) + "; --overlap first or --overlap last says which input wins");
+        const JobReport report =
+            on_series([&] { return zulu::archive::join(files.out, files.in, {rules, {.force = args.has(kForce)}}); });
+        report_notes("cat", report.notes);
     } catch (const Failure &e) {
         // "cat a.bot b.bot new.bot" meant to write new.bot: say which
         // operand the older form writes.

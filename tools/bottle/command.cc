@@ -212,6 +212,27 @@ TimeRange read_time_range(const Args &args, const Option &from_option, const Opt
     return range;
 }
 
+JoinRules read_join_rules(const Args &args, const Option *overlap, const Option &snap) {
+    JoinRules rules;
+    if (const auto v = overlap ? args.value(*overlap) : std::nullopt) {
+        if (*v == "first") rules.overlap = Overlap::kFirst;
+        else if (*v == "last") rules.overlap = Overlap::kLast;
+        else throw UsageError("--overlap must be first or last, not " + quoted(*v));
+    }
+    if (const auto v = args.value(snap)) {
+        const auto seconds = read_duration(*v);
+        if (!seconds)
+            throw UsageError("--" + std::string(snap.name) + " needs a duration of 0 or more (seconds, or a number " +
+                             "and s, ms, us or ns), not " + quoted(*v));
+        rules.snap = *seconds;
+    }
+    return rules;
+}
+
+void report_notes(std::string_view command, const std::vector<std::string> &notes) {
+    for (const std::string &note : notes) report(command, note);
+}
+
 JobFiles job_files(const Args &args, const Option &output, std::size_t least, std::size_t most, OutOperand where) {
     if (auto out = args.value(output)) return {*out, args.operands(least, most)};
     const std::vector<std::string> &all = args.operands();

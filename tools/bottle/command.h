@@ -12,6 +12,7 @@
 
 #include "failure.h"
 #include "files.h"
+#include "series.h"
 #include "timetext.h"
 
 namespace bottletool {
@@ -122,6 +123,33 @@ inline constexpr Option kStartAt{.name = "from", .value = "TIME",
                                  .help = "start at the first sample at or after TIME"};
 inline constexpr Option kStopBefore{.name = "to", .value = "TIME",
                                     .help = "stop before the first sample at or after TIME"};
+
+// How the jobs that read several bottles as one series (cat, cut,
+// decimate, gaps) join them: --overlap and --snap.
+inline constexpr Option kOverlapOption{
+    .name = "overlap", .value = "first|last",
+    .help = "first: the input named first on the command line wins; last: the input named last wins"};
+inline constexpr Option kSnapOption{
+    .name = "snap", .value = "DURATION",
+    .help = "place an input whose begin time lies within DURATION of the grid on the nearest sample time, and say "
+            "so; a number of seconds, or with s, ms, us or ns (5ms)",
+    .fallback = "0, none"};
+// The rules the options give; `overlap` may be null for a job without it.
+JoinRules read_join_rules(const Args &args, const Option *overlap, const Option &snap);
+
+// Runs a job on a series; inputs that overlap and differ are a Failure
+// that names the option which settles them.
+template <class Job>
+auto on_series(Job &&job) {
+    try {
+        return job();
+    } catch (const OverlapConflict &conflict) {
+        throw Failure(std::string(conflict.what()) + "; --overlap first or --overlap last says which input wins");
+    }
+}
+
+// Each of a job's notes on standard error, as "bottle COMMAND: NOTE".
+void report_notes(std::string_view command, const std::vector<std::string> &notes);
 
 // The files of a job that writes one: `out`, and the inputs in the order
 // named.  With the option `output` (-o OUT) given, every operand is an

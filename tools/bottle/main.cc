@@ -1,4 +1,4 @@
-// bottle: look at, dump, import, plot, cut, join, check and export bottle files from the shell.
+// bottle: look at, dump, import, plot, cut, join, check, decimate and export bottle files from the shell.
 
 #include <algorithm>
 #include <array>
@@ -25,8 +25,9 @@ namespace {
 
 using bottletool::Subcommand;
 
-constexpr std::array kSubcommands{&bottletool::kInfo, &bottletool::kDump, &bottletool::kImport, &bottletool::kPlot,
-                                  &bottletool::kCut,  &bottletool::kCat,  &bottletool::kGaps, &bottletool::kExport};
+constexpr std::array kSubcommands{&bottletool::kInfo, &bottletool::kDump,     &bottletool::kImport,
+                                  &bottletool::kPlot, &bottletool::kCut,      &bottletool::kCat,
+                                  &bottletool::kGaps, &bottletool::kDecimate, &bottletool::kExport};
 
 void print_usage(std::FILE *to) {
     std::fputs("usage: bottle COMMAND [ARGS...]\n"
@@ -34,8 +35,8 @@ void print_usage(std::FILE *to) {
                "Works with bottle files (regularly sampled series behind a 40-byte header).\n"
                "Commands:\n",
                to);
-    for (const Subcommand *s : kSubcommands) std::fprintf(to, "  %-7s %s\n", s->name, s->summary);
-    std::fputs("  help    show this help, or the help of COMMAND\n"
+    for (const Subcommand *s : kSubcommands) std::fprintf(to, "  %-8s %s\n", s->name, s->summary);
+    std::fputs("  help     show this help, or the help of COMMAND\n"
                "Options:\n"
                "  -h, --help  show this help and exit\n"
                "  --version   show the version and exit\n"

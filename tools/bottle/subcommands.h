@@ -39,6 +39,7 @@ extern const Subcommand kPlot;
 extern const Subcommand kCut;
 extern const Subcommand kCat;
 extern const Subcommand kGaps;
+extern const Subcommand kDecimate;
 extern const Subcommand kExport;
 
 }  // namespace bottletool

@@ -1,0 +1,461 @@
+#include "decimate.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <numbers>
+#include <type_traits>
+
+#include "core.h"
+#include "samples.h"
+
+namespace zulu::archive {
+namespace {
+
+// Inputs per block: enough that the filter's overlap of 20 * factor
+// samples between blocks costs little, few enough to stay in the cache.
+constexpr std::int64_t kBlockInputs = std::int64_t{1} << 16;
+
+// The taps of scipy.signal.firwin(20 * factor + 1, 1 / factor,
+// window="hamming"): the windowed sinc, scaled to sum to 1.
+std::vector<double> filter_taps(std::int64_t factor) {
+    const std::int64_t n = 20 * factor + 1, half = 10 * factor;
+    const double cutoff = 1.0 / static_cast<double>(factor);
+    std::vector<double> taps(static_cast<std::size_t>(n));
+    double sum = 0;
+    for (std::int64_t k = 0; k < n; ++k) {
+        const double x = std::numbers::pi * cutoff * static_cast<double>(k - half);
+        const double sinc = k == half ? 1.0 : std::sin(x) / x;
+        const double window =
+            0.54 - 0.46 * std::cos(2 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(n - 1));
+        taps[static_cast<std::size_t>(k)] = cutoff * sinc * window;
+        sum += taps[static_cast<std::size_t>(k)];
+    }
+    for (double &t : taps) t /= sum;
+    return taps;
+}
+
+// The sum of h[k] * x[k] for k < n, in four vectors of two doubles.
+double dot(const double *h, const double *x, std::size_t n) {
+    using V2 = double __attribute__((vector_size(16)));
+    V2 a[4] = {};
+    std::size_t k = 0;
+    for (; k + 8 <= n; k += 8)
+        for (std::size_t l = 0; l < 4; ++l) {
+            V2 hv, xv;
+            std::memcpy(&hv, h + k + 2 * l, sizeof hv);
+            std::memcpy(&xv, x + k + 2 * l, sizeof xv);
+            a[l] += hv * xv;
+        }
+    const V2 s = (a[0] + a[1]) + (a[2] + a[3]);
+    double sum = s[0] + s[1];
+    for (; k < n; ++k) sum += h[k] * x[k];
+    return sum;
+}
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+void check_factor(std::int64_t factor) {
+    if (factor < 2) throw Failure("the factor must be a whole number of 2 or more, not " + std::to_string(factor), kUsage);
+}
+
+}  // namespace
+
+std::optional<Reduction> reduction_named(std::string_view name) {
+    if (name == "fir") return Reduction::kFilter;
+    if (name == "mean") return Reduction::kMean;
+    if (name == "min") return Reduction::kMin;
+    if (name == "max") return Reduction::kMax;
+    return std::nullopt;
+}
+
+int decimated_type(int type, Reduction method) {
+    if (method == Reduction::kMin || method == Reduction::kMax) return type;
+    return type == 0 || type == 2 ? 2 : 3;
+}
+
+std::string MissingInput::message(const std::string &where) {
+    return "the input has a missing sample at " + where + ", which a strict decimation refuses";
+}
+
+Decimator::Decimator(std::int64_t factor, Reduction method, bool strict)
+    : factor_(factor), method_(method), strict_(strict) {
+    check_factor(factor);
+    if (method == Reduction::kFilter) {
+        if (factor > kMostFilterFactor)
+            throw Failure("the filter takes factors up to " + std::to_string(kMostFilterFactor) + ", not " +
+                              std::to_string(factor) + ": decimate in steps whose factors multiply to it, or take "
+                                                       "block means",
+                          kUsage);
+        taps_ = filter_taps(factor);
+    }
+}
+
+std::int64_t Decimator::outputs(std::int64_t count) const {
+    return count <= 0 ? 0 : count / factor_ + (count % factor_ != 0 ? 1 : 0);
+}
+
+void Decimator::run(std::int64_t count, const Reader &read, const Writer &write) const {
+    if (method_ == Reduction::kFilter) return filter(count, read, write);
+    reduce<double>(count, kNaN, read, write);  // NaN is missing, and no value equals it
+}
+
+void Decimator::filter(std::int64_t count, const Reader &read, const Writer &write) const {
+    const std::int64_t total = outputs(count), half = 10 * factor_, width = 2 * half + 1;
+    const std::int64_t per_block = std::max<std::int64_t>(1, kBlockInputs / factor_);
+    std::vector<double> in(static_cast<std::size_t>((per_block - 1) * factor_ + width));
+    std::vector<double> out(static_cast<std::size_t>(per_block));
+    std::vector<std::int64_t> holes;  // positions in `in` of missing samples, in order
+    for (std::int64_t j0 = 0; j0 < total; j0 += per_block) {
+        const std::int64_t n = std::min(per_block, total - j0), first = j0 * factor_ - half;
+        const std::int64_t span = (n - 1) * factor_ + width;
+        read(first, span, in.data());
+        holes.clear();
+        for (std::int64_t i = 0; i < span; ++i) {
+            double &v = in[static_cast<std::size_t>(i)];
+            if (v == v) continue;
+            if (strict_ && first + i >= 0 && first + i < count) throw MissingInput(first + i);
+            holes.push_back(i);
+            v = 0;
+        }
+        std::size_t next = 0;  // the first hole at or after the window in hand
+        for (std::int64_t j = 0; j < n; ++j) {
+            const std::int64_t a = j * factor_;
+            while (next < holes.size() && holes[next] < a) ++next;
+            out[static_cast<std::size_t>(j)] =
+                next < holes.size() && holes[next] < a + width
+                    ? kNaN
+                    : dot(taps_.data(), in.data() + a, static_cast<std::size_t>(width));
+        }
+        write(out.data(), n);
+    }
+}
+
+namespace {
+
+// The usable samples of a block and their sum, least or greatest.
+struct BlockValue {
+    double acc;
+    std::int64_t usable;
+};
+
+// Of the n samples at v as stored.  Long blocks go through kChunk lanes,
+// which the compiler turns into vector instructions.
+template <Reduction M, class T>
+BlockValue block_value(const T *v, std::int64_t n, T unusable) {
+    constexpr double kStart = M == Reduction::kMean ? 0.0 : M == Reduction::kMin ? HUGE_VAL : -HUGE_VAL;
+    const auto add = [](double acc, double x, bool ok) {
+        if constexpr (M == Reduction::kMean) return acc + (ok ? x : 0.0);
+        else if constexpr (M == Reduction::kMin) return ok && x < acc ? x : acc;
+        else return ok && x > acc ? x : acc;
+    };
+    BlockValue b{kStart, 0};
+    std::int64_t k = 0;
+    if (n >= static_cast<std::int64_t>(kChunk)) {
+        double lane[kChunk];
+        std::int64_t count[kChunk];
+        for (std::size_t j = 0; j < kChunk; ++j) lane[j] = kStart, count[j] = 0;
+        for (; k + static_cast<std::int64_t>(kChunk) <= n; k += static_cast<std::int64_t>(kChunk))
+            for (std::size_t j = 0; j < kChunk; ++j) {
+                const T x = v[k + static_cast<std::int64_t>(j)];
+                const bool ok = !format::missing(x, unusable);
+                lane[j] = add(lane[j], static_cast<double>(x), ok);
+                count[j] += ok;
+            }
+        for (std::size_t j = 0; j < kChunk; ++j) {
+            b.acc = M == Reduction::kMean ? b.acc + lane[j] : add(b.acc, lane[j], count[j] > 0);
+            b.usable += count[j];
+        }
+    }
+    for (; k < n; ++k) {
+        const bool ok = !format::missing(v[k], unusable);
+        b.acc = add(b.acc, static_cast<double>(v[k]), ok);
+        b.usable += ok;
+    }
+    return b;
+}
+
+// The blocks of a series as the chunks of it come: a block may span
+// chunks, and the last one may be short.
+template <Reduction M, class T>
+class BlockReducer {
+public:
+    BlockReducer(std::int64_t factor, bool strict, T unusable) : factor_(factor), strict_(strict), unusable_(unusable) {}
+
+    // The n samples at v, the next of the series; `last`: the series ends
+    // with them.  Appends the value of each block they complete to out.
+    void add(const T *v, std::int64_t n, bool last, std::vector<double> &out) {
+        std::int64_t k = 0;
+        if (at_ > 0) {  // the block in hand
+            const std::int64_t len = std::min(n, factor_ - at_);
+            merge(part_value(v, len), len);
+            k = len;
+            if (at_ == factor_) emit(out);
+        }
+        const std::int64_t blocks = (n - k) / factor_;
+        if (blocks > 0) {
+            const std::size_t start = out.size();
+            out.resize(start + static_cast<std::size_t>(blocks));
+            if (none_missing(v + k, blocks * factor_)) whole_blocks(v + k, blocks, out.data() + start);
+            else
+                for (std::int64_t r = 0; r < blocks; ++r)
+                    out[start + static_cast<std::size_t>(r)] =
+                        value(block_value<M>(v + k + r * factor_, factor_, unusable_), factor_);
+            k += blocks * factor_;
+        }
+        if (k < n) merge(part_value(v + k, n - k), n - k);
+        if (last && at_ > 0) emit(out);
+    }
+
+private:
+    void merge(const BlockValue &b, std::int64_t len) {
+        held_ = at_ == 0 ? b : BlockValue{combined(held_.acc, b.acc), held_.usable + b.usable};
+        at_ += len;
+    }
+    static double combined(double a, double b) {
+        if constexpr (M == Reduction::kMean) return a + b;
+        else if constexpr (M == Reduction::kMin) return std::fmin(a, b);
+        else return std::fmax(a, b);
+    }
+    void emit(std::vector<double> &out) {
+        out.push_back(value(held_, at_));
+        at_ = 0;
+    }
+    double value(const BlockValue &b, std::int64_t len) const {
+        if (b.usable == 0 || (strict_ && b.usable < len)) return kNaN;
+        return M == Reduction::kMean ? b.acc / static_cast<double>(b.usable) : b.acc;
+    }
+
+    // The value of n samples of a block, by the quicker way where none is
+    // missing.
+    BlockValue part_value(const T *v, std::int64_t n) const {
+        if (n > 0 && none_missing(v, n)) return {clean_block(v, n), n};
+        return block_value<M>(v, n, unusable_);
+    }
+
+    // Whether none of the n samples at v is missing, by chunks that the
+    // compiler turns into vector instructions.
+    bool none_missing(const T *v, std::int64_t n) const {
+        std::int64_t k = 0;
+        int missing = 0;
+        for (; k + static_cast<std::int64_t>(kChunk) <= n; k += static_cast<std::int64_t>(kChunk))
+            missing += count_missing(v + k, unusable_);
+        for (; k < n; ++k) missing += format::missing(v[k], unusable_);
+        return missing == 0;
+    }
+
+    // The values of `blocks` whole blocks at v, none of whose samples is
+    // missing: the common case, without the checks of each sample.
+    void whole_blocks(const T *v, std::int64_t blocks, double *out) const {
+        const std::int64_t f = factor_;
+        std::int64_t r = 0;
+        if (f < static_cast<std::int64_t>(kChunk)) {
+            // Short blocks eight at a time, their sums side by side, so that
+            // no block waits for the one before.
+            constexpr std::int64_t kSide = 8;
+            for (; r + kSide <= blocks; r += kSide) {
+                const T *b = v + r * f;
+                double acc[kSide];
+                for (std::int64_t j = 0; j < kSide; ++j) acc[j] = static_cast<double>(b[j * f]);
+                for (std::int64_t m = 1; m < f; ++m)
+                    for (std::int64_t j = 0; j < kSide; ++j) {
+                        const T x = b[j * f + m];
+                        if constexpr (M == Reduction::kMean) acc[j] += static_cast<double>(x);
+                        else if constexpr (M == Reduction::kMin) acc[j] = static_cast<double>(x) < acc[j] ? x : acc[j];
+                        else acc[j] = static_cast<double>(x) > acc[j] ? x : acc[j];
+                    }
+                for (std::int64_t j = 0; j < kSide; ++j) out[r + j] = acc[j];
+            }
+        }
+        for (; r < blocks; ++r) out[r] = clean_block(v + r * f, f);
+        if constexpr (M == Reduction::kMean) {
+            const auto d = static_cast<double>(f);
+            constexpr std::int64_t kSide = 8;  // divided side by side
+            std::int64_t k = 0;
+            for (; k + kSide <= blocks; k += kSide)
+                for (std::int64_t j = 0; j < kSide; ++j) out[k + j] /= d;
+            for (; k < blocks; ++k) out[k] /= d;
+        }
+    }
+
+    // The sum, least or greatest of n samples none of which is missing; long
+    // blocks in kChunk lanes, which the compiler turns into vector
+    // instructions.
+    static double clean_block(const T *v, std::int64_t n) {
+        std::int64_t k = 0;
+        double acc = static_cast<double>(v[0]);
+        if constexpr (M == Reduction::kMean) {
+            acc = 0;
+            // Eight lanes of doubles stay in the vector registers.
+            constexpr std::int64_t kLanes = 8;
+            if (n >= kLanes) {
+                double lane[kLanes] = {};
+                for (; k + kLanes <= n; k += kLanes)
+                    for (std::int64_t j = 0; j < kLanes; ++j) lane[j] += static_cast<double>(v[k + j]);
+                acc = ((lane[0] + lane[1]) + (lane[2] + lane[3])) + ((lane[4] + lane[5]) + (lane[6] + lane[7]));
+            }
+            for (; k < n; ++k) acc += static_cast<double>(v[k]);
+        } else {
+            T best = v[0];
+            if (n >= static_cast<std::int64_t>(kChunk)) {
+                T lane[kChunk];
+                for (std::size_t j = 0; j < kChunk; ++j) lane[j] = v[j];
+                for (; k + static_cast<std::int64_t>(kChunk) <= n; k += static_cast<std::int64_t>(kChunk))
+                    for (std::size_t j = 0; j < kChunk; ++j) {
+                        const T x = v[k + static_cast<std::int64_t>(j)];
+                        if constexpr (M == Reduction::kMin) lane[j] = x < lane[j] ? x : lane[j];
+                        else lane[j] = x > lane[j] ? x : lane[j];
+                    }
+                for (std::size_t j = 0; j < kChunk; ++j) {
+                    if constexpr (M == Reduction::kMin) best = lane[j] < best ? lane[j] : best;
+                    else best = lane[j] > best ? lane[j] : best;
+                }
+            }
+            for (; k < n; ++k) {
+                if constexpr (M == Reduction::kMin) best = v[k] < best ? v[k] : best;
+                else best = v[k] > best ? v[k] : best;
+            }
+            acc = static_cast<double>(best);
+        }
+        return acc;
+    }
+
+    std::int64_t factor_;
+    bool strict_;
+    T unusable_;
+    std::int64_t at_ = 0;  // samples of the block in hand
+    BlockValue held_{0, 0};
+};
+
+template <Reduction M, class T>
+void reduce_as(std::int64_t count, std::int64_t factor, bool strict, T unusable,
+               const Decimator::StoredReader<T> &read, const Decimator::Writer &write) {
+    BlockReducer<M, T> blocks(factor, strict, unusable);
+    std::vector<T> in(static_cast<std::size_t>(std::min(kBlockInputs, std::max<std::int64_t>(count, 1))));
+    std::vector<double> out;
+    out.reserve(static_cast<std::size_t>(kBlockInputs / factor + 2));
+    for (std::int64_t i = 0; i < count;) {
+        const std::int64_t n = std::min(kBlockInputs, count - i);
+        read(i, n, in.data());
+        i += n;
+        blocks.add(in.data(), n, i == count, out);
+        if (!out.empty()) write(out.data(), static_cast<std::int64_t>(out.size()));
+        out.clear();
+    }
+}
+
+}  // namespace
+
+template <class T>
+void Decimator::reduce(std::int64_t count, T unusable, const StoredReader<T> &read, const Writer &write) const {
+    switch (method_) {
+    case Reduction::kMean:
+        return reduce_as<Reduction::kMean>(count, factor_, strict_, unusable, read, write);
+    case Reduction::kMin:
+        return reduce_as<Reduction::kMin>(count, factor_, strict_, unusable, read, write);
+    case Reduction::kMax:
+        return reduce_as<Reduction::kMax>(count, factor_, strict_, unusable, read, write);
+    case Reduction::kFilter:
+        break;
+    }
+    throw Failure("the filter takes values, not stored samples");
+}
+
+template void Decimator::reduce(std::int64_t, std::int16_t, const StoredReader<std::int16_t> &, const Writer &) const;
+template void Decimator::reduce(std::int64_t, std::int32_t, const StoredReader<std::int32_t> &, const Writer &) const;
+template void Decimator::reduce(std::int64_t, float, const StoredReader<float> &, const Writer &) const;
+template void Decimator::reduce(std::int64_t, double, const StoredReader<double> &, const Writer &) const;
+
+Grid decimated_grid(const Grid &grid, std::int64_t factor) {
+    check_factor(factor);
+    if (!grid.forward()) throw Failure(grid.problem() + "; decimation needs times that run forward");
+    const auto interval = grid.scaled_interval(factor);
+    if (!interval)
+        throw Failure("a factor of " + std::to_string(factor) + " makes the interval " + std::to_string(factor) +
+                          " times " + interval_text(grid.stored_interval()) +
+                          ", which no interval of a header holds exactly (the samples would drift off their times)",
+                      kUsage);
+    const std::int64_t count = grid.count();
+    return Grid(grid.begin(), *interval, count / factor + (count % factor != 0 ? 1 : 0));
+}
+
+std::vector<double> decimate_values(const double *values, std::int64_t n, const Decimator &decimator) {
+    std::vector<double> out;
+    out.reserve(static_cast<std::size_t>(decimator.outputs(n)));
+    decimator.run(
+        n,
+        [&](std::int64_t first, std::int64_t count, double *to) {
+            for (std::int64_t k = 0; k < count; ++k) {
+                const std::int64_t i = first + k;
+                to[k] = i >= 0 && i < n ? values[i] : kNaN;
+            }
+        },
+        [&](const double *v, std::int64_t count) { out.insert(out.end(), v, v + count); });
+    return out;
+}
+
+namespace {
+
+// An output value as a sample of type T: the unusable value where missing,
+// and a value that would read back as missing moved to the nearest other.
+template <class T>
+T stored(double v, T unusable) {
+    if (v != v) return unusable;
+    T t = static_cast<T>(v);
+    if constexpr (std::is_floating_point_v<T>) {
+        if (t == unusable) t = std::nextafter(t, T{0});
+    }
+    return t;
+}
+
+}  // namespace
+
+JobReport decimate(const std::vector<std::string> &srcs, const std::string &dst, const DecimateRequest &request) {
+    if (srcs.empty()) throw Failure("no bottles to decimate", kUsage);
+    const Decimator decimator(request.factor, request.method, request.strict);
+    OutputTarget target(dst, input_files(srcs), data_rules(request.output));
+    const Series series = Series::of_files(srcs, request.rules);
+    const Grid &grid = series.grid_for_times();
+    const Grid decimated = decimated_grid(grid, decimator.factor());
+    const int type = decimated_type(series.type(), decimator.method());
+    const std::int64_t total = decimator.outputs(series.count());
+    if (total > format::addressable_samples(type, format::kHeaderSize))
+        throw Failure("the output would hold " + std::to_string(total) + " samples of type " +
+                      format::kTypes[static_cast<std::size_t>(type)].name + ", more than a bottle holds");
+    NewBottle out(target.temp_path(), dst, decimated.begin(), decimated.stored_interval(), type);
+    if (type == series.type()) out.set_unusable(series.unusable());
+    SeriesReader reader(series);
+    try {
+        with_sample_type(type, [&](auto tag) {
+            using T = decltype(tag);
+            const T unusable = unusable_as<T>(out.get()->usym);
+            SampleWriter<T> writer(out.get());
+            const Decimator::Writer write = [&](const double *values, std::int64_t n) {
+                for (std::int64_t k = 0; k < n; ++k) writer.push(stored<T>(values[k], unusable));
+                target.start_writeback();
+            };
+            if (decimator.method() == Reduction::kFilter) {
+                decimator.run(
+                    series.count(),
+                    [&](std::int64_t first, std::int64_t n, double *values) { reader.read_values(first, n, values); },
+                    write);
+            } else {  // the statistics of the samples as stored
+                with_sample_type(series.type(), [&](auto in_tag) {
+                    using In = decltype(in_tag);
+                    decimator.reduce<In>(series.count(), unusable_as<In>(series.unusable()),
+                                         [&](std::int64_t first, std::int64_t n, In *to) { reader.read(first, n, to); },
+                                         write);
+                });
+            }
+            writer.finish();
+        });
+    } catch (const MissingInput &missing) {
+        throw Failure(MissingInput::message(sample_time_text(grid, missing.index())));
+    }
+    out.finish();
+    target.commit();
+    return {total, series.move_notes()};
+}
+
+}  // namespace zulu::archive
