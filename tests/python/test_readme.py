@@ -4,6 +4,8 @@ import doctest
 import pathlib
 import re
 
+import pytest
+
 README = pathlib.Path(__file__).resolve().parents[2] / "README.md"
 
 
@@ -19,21 +21,9 @@ def run_session(heading, tmp_path, monkeypatch):
     return runner
 
 
-def test_readme_session(tmp_path, monkeypatch):
-    runner = run_session("## From Python", tmp_path, monkeypatch)
-    assert runner.failures == 0 and runner.tries > 10
-
-
-def test_readme_xarray_session(tmp_path, monkeypatch):
-    runner = run_session("### Bottles in xarray and Dask", tmp_path, monkeypatch)
-    assert runner.failures == 0 and runner.tries > 10
-
-
-def test_readme_following_session(tmp_path, monkeypatch):
-    runner = run_session("## Following a recording as it is written", tmp_path, monkeypatch)
-    assert runner.failures == 0 and runner.tries > 8
-
-
-def test_readme_archive_session(tmp_path, monkeypatch):
-    runner = run_session("### An archive as one series", tmp_path, monkeypatch)
-    assert runner.failures == 0 and runner.tries > 10
+@pytest.mark.parametrize("heading, least", [("## From Python", 10), ("### Bottles in xarray and Dask", 10),
+                                             ("## Following a recording as it is written", 8),
+                                             ("### An archive as one series", 10)])
+def test_readme_sessions(heading, least, tmp_path, monkeypatch):
+    runner = run_session(heading, tmp_path, monkeypatch)
+    assert runner.failures == 0 and runner.tries > least
