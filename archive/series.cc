@@ -1,6 +1,7 @@
 #include "series.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -20,8 +21,17 @@ namespace {
 
 std::string type_name(int type) { return format::kTypes[static_cast<std::size_t>(type)].name; }
 
-bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-bool same_bits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+// The bits of a sample, to compare two samples bit for bit (two NaN, or
+// 0 and -0, are alike or not as their bits say).
+template <class T>
+auto bits_of(T v) {
+    if constexpr (sizeof(T) == 2) return std::bit_cast<std::uint16_t>(v);
+    else if constexpr (sizeof(T) == 4) return std::bit_cast<std::uint32_t>(v);
+    else return std::bit_cast<std::uint64_t>(v);
+}
+
+template <class T>
+bool same_bits(T a, T b) { return bits_of(a) == bits_of(b); }
 
 Piece piece_of(const ViewedBottle &b) { return {b.name(), b.id(), b.stored_header(), b.count(), 0}; }
 
@@ -85,7 +95,7 @@ std::size_t merge(T *out, const T *in, std::size_t n, T unusable, Overlap rule) 
     std::size_t conflict = n;
     for (std::size_t k = 0; k < n; ++k) {
         const T a = out[k], b = in[k];
-        if (format::missing(b, unusable) || std::memcmp(&a, &b, sizeof a) == 0) continue;
+        if (format::missing(b, unusable) || same_bits(a, b)) continue;
         if (format::missing(a, unusable) || rule == Overlap::kLast)
             out[k] = b;
         else if (rule == Overlap::kRefuse && conflict == n)
