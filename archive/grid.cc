@@ -453,25 +453,26 @@ std::string decimal_text(std::int64_t m, int e) {
     } else {
         const auto places = static_cast<std::size_t>(-e);
         if (digits.size() <= places) digits.insert(0, places - digits.size() + 1, '0');
-        digits.insert(digits.size() - places, ".");
+        digits.insert(digits.end() - static_cast<std::ptrdiff_t>(places), '.');
         while (digits.back() == '0') digits.pop_back();
         if (digits.back() == '.') digits.pop_back();
     }
-    return (m < 0 ? "-" : "") + digits;
+    if (m < 0) digits.insert(digits.begin(), '-');
+    return digits;
 }
 
 }  // namespace
 
 std::string interval_text(float stored) {
     if (!std::isfinite(stored)) return std::string(std::isnan(stored) ? "nan" : stored > 0 ? "inf" : "-inf") + " s";
-    if (stored < 0) return "-" + interval_text(-stored);
+    if (stored < 0) return std::string(1, '-').append(interval_text(-stored));
     if (stored == 0) return "0 s";
     if (const std::int64_t rate = whole_rate(stored)) {
         // The period as a decimal where it has one of at most nine places.
         std::int64_t places = 0, scale = 1;
         while (places < 9 && scale % rate != 0) ++places, scale *= 10;
         const std::string period = scale % rate == 0 ? decimal_text(scale / rate, static_cast<int>(-places))
-                                                     : "1/" + std::to_string(rate);
+                                                     : std::string("1/").append(std::to_string(rate));
         return period + " s, " + std::to_string(rate) + " Hz";
     }
     const Decimal d = shortest_decimal(stored);
@@ -489,7 +490,8 @@ std::string duration_text(std::int64_t ns) {
         if (magnitude(ns) >= static_cast<std::uint64_t>(u.size) || u.size == 1) {
             const std::uint64_t whole = magnitude(ns) / static_cast<std::uint64_t>(u.size),
                                 part = magnitude(ns) % static_cast<std::uint64_t>(u.size);
-            std::string text = (ns < 0 ? "-" : "") + std::to_string(whole);
+            std::string text = ns < 0 ? "-" : "";
+            text += std::to_string(whole);
             if (part != 0) {
                 std::string fraction = std::to_string(part);
                 fraction.insert(0, static_cast<std::size_t>(u.places) - fraction.size(), '0');

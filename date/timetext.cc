@@ -10,7 +10,12 @@
 
 namespace zulu::timetext {
 
-std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+std::string quoted(std::string_view text) {
+    std::string q(1, '"');  // appended, not prefixed: g++ 12 warns of a prefixed literal (-Wrestrict)
+    q.append(text);
+    q += '"';
+    return q;
+}
 
 const char kTimeForms[] =
     "TIME is one of YY[MM[DD[hh[mm[ss]]]]], CCYYMMDDhhmmss, YYjDDD[hh[mm[ss]]] or CCYYjDDDhhmmss "

@@ -66,9 +66,10 @@ void append_wrapped(std::string &out, std::string_view text, std::size_t column,
 // "-o, --output OUT" or "--force": the left column of an option's row.
 std::string option_words(const Option &o) {
     std::string words = o.alias ? std::string{'-', o.alias, ',', ' '} : "";
-    words += "--" + std::string(o.name);
-    if (o.value_optional) words += "[=" + std::string(o.value) + "]";
-    else if (!o.value.empty()) words += " " + std::string(o.value);
+    words += "--";
+    words += o.name;
+    if (o.value_optional) words.append("[=").append(o.value).append("]");
+    else if (!o.value.empty()) words.append(" ").append(o.value);
     return words;
 }
 
