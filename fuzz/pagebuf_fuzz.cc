@@ -1,11 +1,13 @@
 // The page buffer against a model.  The model is the plain byte-at-a-time
 // page cache: one page held, a page switch writes back the dirty prefix and
 // loads the new page (zero past the end of the file), and the file is the
-// bytes written back.  A sequence of transfers, page switches, clears and
+// bytes written back.  A page whose load failed holds zeros that are not the
+// file's, so its write-back puts only the bytes changed since in the file.  A sequence of transfers, page switches, clears and
 // closes taken from the input runs on both; after every step the held page,
 // its dirty mark, its bytes and every byte read must agree, and at the end
 // the file must hold exactly the model's bytes.
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
@@ -59,22 +61,28 @@ struct Model {
     std::array<uint8_t, kPage> data{};
     int page = -1;
     int dirty = 0;
+    bool load_failed = false;
+    int changed_from = kPage;  // first byte changed since a failed load
 
     void write_back() {
-        if (dirty == 0) return;
+        const int from = load_failed ? std::min(changed_from, dirty) : 0;
+        if (dirty == from) return;
         if (failure.transfer_fails(1)) return;
         const size_t at = static_cast<size_t>(page) * kPage;
         if (file.size() < at + dirty) file.resize(at + dirty, 0);
-        std::memcpy(file.data() + at, data.data(), static_cast<size_t>(dirty));
+        std::memcpy(file.data() + at + from, data.data() + from, static_cast<size_t>(dirty - from));
     }
     void load(int n) {
         page = n;
         dirty = 0;
+        load_failed = false;
+        changed_from = kPage;
         // A page that the file ends within takes a second read, which finds the end.
         const size_t first = static_cast<size_t>(n) * kPage;
         const bool partial = file.size() > first && file.size() < first + kPage;
         if (failure.transfer_fails(partial ? 2 : 1)) {
             data.fill(0);
+            load_failed = true;
             return;
         }
         for (size_t i = 0; i < kPage; ++i) data[i] = first + i < file.size() ? file[first + i] : 0;
@@ -97,6 +105,7 @@ struct Model {
             if (i % kPage == 0) switch_to(i / kPage);
             data[i % kPage] = in[i - start];
             if (dirty <= i % kPage) dirty = i % kPage + 1;
+            changed_from = std::min(changed_from, i % kPage);
         }
     }
 };
@@ -162,12 +171,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             m.data[start % kPage] = stamp++;
             wrib(pb);
             m.dirty = kPage;
+            m.changed_from = 0;
             break;
         }
         case 5:
             clrb(pb);
             m.page = -1;
             m.dirty = 0;
+            m.load_failed = false;
             break;
         case 6:
             wripage(pb);
@@ -179,6 +190,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             check_error_state(error);
             m.page = -1;
             m.dirty = 0;
+            m.load_failed = false;
             m.failure.in_this_buffer = false;
             pb = openb(fd);
             break;
