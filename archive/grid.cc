@@ -381,6 +381,9 @@ Grid Grid::mirrored() const { return Grid(-beg_, -stored_, count_); }
 std::optional<std::int64_t> Grid::offset_of(const Grid &other) const {
     constexpr double kWhole = 0x1p52;  // whole numbers of steps are exact below it
     if (!forward() || !other.forward() || stored_ != other.stored_) return std::nullopt;
+    // The same begin is index 0 whatever the step: where the step is below
+    // the clock's resolution, time(0) is the begin rounded to it.
+    if (other.beg_ == beg_) return 0;
     const double q = steps_to(other.beg_);
     if (!(std::fabs(q) < kWhole)) return std::nullopt;
     const auto k = static_cast<std::int64_t>(std::nearbyint(q));

@@ -40,6 +40,10 @@ TEST(Grid, UnusableGridsSayWhy) {
     EXPECT_EQ(back.select(75, 95), Range(1, 3));
     EXPECT_EQ(back.select(75, 90, false), Range(2, 3));
     EXPECT_FALSE(back.offset_of(back));
+    // A grid is at offset 0 of itself even where its step is below the
+    // clock's resolution.
+    const Grid tiny(2.04541015625, 6.12241312e-41f, 3);
+    EXPECT_EQ(tiny.offset_of(tiny), 0);
 }
 
 // Every millisecond label of a sample finds that sample, and selections by
