@@ -234,25 +234,35 @@ private:
         return block_value<M>(v, n, unusable_);
     }
 
-    // Whether none of the n samples at v is missing, by chunks that the
-    // compiler turns into vector instructions.
-    bool none_missing(const T *v, std::int64_t n) const {
-        std::int64_t k = 0;
-        int missing = 0;
-        for (; k + static_cast<std::int64_t>(kChunk) <= n; k += static_cast<std::int64_t>(kChunk))
-            missing += count_missing(v + k, unusable_);
-        for (; k < n; ++k) missing += format::missing(v[k], unusable_);
-        return missing == 0;
-    }
+    bool none_missing(const T *v, std::int64_t n) const { return !any_missing(v, n, unusable_); }
 
     // The values of `blocks` whole blocks at v, none of whose samples is
     // missing: the common case, without the checks of each sample.
     void whole_blocks(const T *v, std::int64_t blocks, double *out) const {
         const std::int64_t f = factor_;
         std::int64_t r = 0;
-        if (f < static_cast<std::int64_t>(kChunk)) {
-            // Short blocks eight at a time, their sums side by side, so that
-            // no block waits for the one before.
+        if (M == Reduction::kMean && f < static_cast<std::int64_t>(kChunk)) {
+            // Short blocks eight at a time, their sums side by side in four
+            // vectors of two doubles, so that no block waits for the one
+            // before; each block's samples are added in order.
+            using V2 = Vector16<double>::type;
+            const auto pair = [f](const T *p) { return V2{static_cast<double>(p[0]), static_cast<double>(p[f])}; };
+            for (; r + 8 <= blocks; r += 8) {
+                const T *b = v + r * f;
+                V2 s0 = pair(b), s1 = pair(b + 2 * f), s2 = pair(b + 4 * f), s3 = pair(b + 6 * f);
+                for (std::int64_t m = 1; m < f; ++m) {
+                    s0 += pair(b + m);
+                    s1 += pair(b + 2 * f + m);
+                    s2 += pair(b + 4 * f + m);
+                    s3 += pair(b + 6 * f + m);
+                }
+                double *o = out + r;
+                o[0] = s0[0], o[1] = s0[1], o[2] = s1[0], o[3] = s1[1];
+                o[4] = s2[0], o[5] = s2[1], o[6] = s3[0], o[7] = s3[1];
+            }
+        } else if (f < static_cast<std::int64_t>(kChunk)) {
+            // Short blocks eight at a time, their least or greatest side by
+            // side, so that no block waits for the one before.
             constexpr std::int64_t kSide = 8;
             for (; r + kSide <= blocks; r += kSide) {
                 const T *b = v + r * f;
@@ -261,8 +271,7 @@ private:
                 for (std::int64_t m = 1; m < f; ++m)
                     for (std::int64_t j = 0; j < kSide; ++j) {
                         const T x = b[j * f + m];
-                        if constexpr (M == Reduction::kMean) acc[j] += static_cast<double>(x);
-                        else if constexpr (M == Reduction::kMin) acc[j] = static_cast<double>(x) < acc[j] ? x : acc[j];
+                        if constexpr (M == Reduction::kMin) acc[j] = static_cast<double>(x) < acc[j] ? x : acc[j];
                         else acc[j] = static_cast<double>(x) > acc[j] ? x : acc[j];
                     }
                 for (std::int64_t j = 0; j < kSide; ++j) out[r + j] = acc[j];
@@ -287,13 +296,19 @@ private:
         double acc = static_cast<double>(v[0]);
         if constexpr (M == Reduction::kMean) {
             acc = 0;
-            // Eight lanes of doubles stay in the vector registers.
-            constexpr std::int64_t kLanes = 8;
-            if (n >= kLanes) {
-                double lane[kLanes] = {};
-                for (; k + kLanes <= n; k += kLanes)
-                    for (std::int64_t j = 0; j < kLanes; ++j) lane[j] += static_cast<double>(v[k + j]);
-                acc = ((lane[0] + lane[1]) + (lane[2] + lane[3])) + ((lane[4] + lane[5]) + (lane[6] + lane[7]));
+            // Eight sums, sample k into sum k % 8, in four vectors of two
+            // doubles that stay in the registers.
+            using V2 = Vector16<double>::type;
+            if (n >= 8) {
+                const auto pair = [](const T *p) { return V2{static_cast<double>(p[0]), static_cast<double>(p[1])}; };
+                V2 a = {}, b = {}, c = {}, d = {};
+                for (; k + 8 <= n; k += 8) {
+                    a += pair(v + k);
+                    b += pair(v + k + 2);
+                    c += pair(v + k + 4);
+                    d += pair(v + k + 6);
+                }
+                acc = ((a[0] + a[1]) + (b[0] + b[1])) + ((c[0] + c[1]) + (d[0] + d[1]));
             }
             for (; k < n; ++k) acc += static_cast<double>(v[k]);
         } else {
@@ -431,9 +446,14 @@ JobReport decimate(const std::vector<std::string> &srcs, const std::string &dst,
             using T = decltype(tag);
             const T unusable = unusable_as<T>(out.get()->usym);
             SampleWriter<T> writer(out.get());
+            // Sent on to the disk every kCopyBytes of output, as cut and cat do.
+            const std::int64_t per_writeback = kCopyBytes / static_cast<std::int64_t>(sizeof(T));
+            std::int64_t pending = 0;
             const Decimator::Writer write = [&](const double *values, std::int64_t n) {
                 for (std::int64_t k = 0; k < n; ++k) writer.push(stored<T>(values[k], unusable));
+                if ((pending += n) < per_writeback) return;
                 target.start_writeback();
+                pending = 0;
             };
             if (decimator.method() == Reduction::kFilter) {
                 decimator.run(

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -112,6 +113,53 @@ TEST(Decimation, BlockStatisticsOfUsableSamples) {
     EXPECT_EQ(holes(decimate_values(v.data(), 11, Decimator(3, Reduction::kMean, false))), std::vector<std::size_t>{});
     EXPECT_EQ(holes(decimate_values(v.data() + 4, 2, Decimator(2, Reduction::kMin, false))), std::vector<std::size_t>{0});
     EXPECT_EQ(decimate_values(v.data(), 11, Decimator(INT64_MAX, Reduction::kMax, false)), std::vector<double>{11});
+}
+
+// Block statistics of samples as stored, by the quick paths (blocks side by
+// side, vector sums, the vector scan for missing samples) and the careful
+// one, against the plain definition: whole-number samples, so that every
+// sum is exact in any order.
+template <class T>
+void check_block_statistics(T unusable) {
+    constexpr std::int64_t kCount = 70000;  // more than one read of the reducer
+    std::vector<T> v(kCount);
+    for (std::int64_t i = 0; i < kCount; ++i) v[i] = static_cast<T>((i * 7919) % 201 - 100);
+    // The first read holds no missing sample, the second two.
+    for (const std::int64_t at : {std::int64_t{65539}, kCount - 1}) v[at] = unusable;
+    for (const std::int64_t factor : {3, 8, 10, 16, 100, 65537})
+        for (const Reduction m : {Reduction::kMean, Reduction::kMin, Reduction::kMax}) {
+            std::vector<double> got;
+            Decimator(factor, m, false)
+                .reduce<T>(
+                    kCount, unusable,
+                    [&](std::int64_t first, std::int64_t n, T *to) { std::copy_n(v.data() + first, n, to); },
+                    [&](const double *out, std::int64_t n) { got.insert(got.end(), out, out + n); });
+            ASSERT_EQ(got.size(), static_cast<std::size_t>((kCount + factor - 1) / factor)) << factor;
+            for (std::size_t j = 0; j < got.size(); ++j) {
+                double sum = 0, least = INFINITY, most = -INFINITY;
+                std::int64_t usable = 0;
+                for (std::int64_t i = j * factor; i < std::min<std::int64_t>((j + 1) * factor, kCount); ++i) {
+                    if (zulu::format::missing(v[i], unusable)) continue;
+                    const auto x = static_cast<double>(v[i]);
+                    sum += x, least = std::min(least, x), most = std::max(most, x), ++usable;
+                }
+                if (usable == 0) {
+                    ASSERT_TRUE(std::isnan(got[j])) << "factor " << factor << ", block " << j;
+                    continue;
+                }
+                const double want = m == Reduction::kMean ? sum / static_cast<double>(usable)
+                                    : m == Reduction::kMin ? least
+                                                           : most;
+                ASSERT_EQ(got[j], want) << "factor " << factor << ", block " << j << ", method " << static_cast<int>(m);
+            }
+        }
+}
+
+TEST(Decimation, BlockStatisticsOfStoredSamplesByEveryPath) {
+    check_block_statistics<std::int16_t>(-32768);
+    check_block_statistics<std::int32_t>(INT32_MIN);
+    check_block_statistics<float>(std::numeric_limits<float>::quiet_NaN());
+    check_block_statistics<double>(-1e30);
 }
 
 TEST(Decimation, TheFilterMissesWhatItsWindowCannotSee) {
