@@ -18,7 +18,9 @@ bottle for the month.  Then, each the least of five runs:
   scipy.signal.decimate(x, 10, ftype="fir") of its samples in memory as
   float64 (scipy reads and writes no file);
 - bottle decimate 10 --method mean (and 100) of the month's bottle against
-  cat of it to /dev/null.
+  cat of it to /dev/null, beside dd writing and flushing as many bytes as
+  the output of decimate 10 holds, which no job that keeps its output
+  can skip.
 
 The output of every job is written, flushed to the disk and renamed into
 place, as every job writes; cat writes nothing.
@@ -87,6 +89,10 @@ def main():
             "mean month": least(lambda: run(bottle, "decimate", "10", month, "-o", out, "--force", "--method", "mean")),
             "mean100 month": least(lambda: run(bottle, "decimate", "100", month, "-o", out, "--force", "--method",
                                                "mean")),
+            # What any job pays for the output of decimate 10 of the month:
+            # its bytes written and flushed to the disk, nothing computed.
+            "flush": least(lambda: run("dd", f"if={month}", f"of={out}", "bs=4M", "count=25", "conv=fsync",
+                                       "status=none")),
         }
         x = zulukit.open(paths[0]).read().astype(np.float64)
         t["scipy"] = least(lambda: scipy.signal.decimate(x, 10, ftype="fir"))
@@ -102,6 +108,7 @@ def main():
         ("decimate 10 (filter) of a day", "fir", "scipy.signal.decimate", "scipy", 2),
         ("zulukit.decimate, the same", "fir py", "scipy.signal.decimate", "scipy", 2),
         ("decimate 10 --method mean, the month", "mean month", "cat FILE > /dev/null", "cat month", 1.5),
+        ("  of which writing 100 MB, flushed", "flush", "cat FILE > /dev/null", "cat month", None),
         ("decimate 100 --method mean, the month", "mean100 month", "cat FILE > /dev/null", "cat month", 1.5),
         ("decimate 10 --method mean, a day", "mean day", "cat FILE > /dev/null", "cat day", 1.5),
     ]
@@ -114,8 +121,8 @@ def main():
             print(f"{name:<40} {t[key]:7.3f} s  {'':<24} {'':>9}  {'':>5}  {verdict}")
             continue
         ratio = round(t[key] / t[base], 2)  # judged as printed
-        print(f"{name:<40} {t[key]:7.3f} s  {against:<24} {t[base]:7.3f} s  {ratio:5.2f}  <= {target}  "
-              + ("met" if ratio <= target else "MISSED"))
+        verdict = "" if target is None else f"<= {target}  " + ("met" if ratio <= target else "MISSED")
+        print(f"{name:<40} {t[key]:7.3f} s  {against:<24} {t[base]:7.3f} s  {ratio:5.2f}  {verdict}")
 
 
 if __name__ == "__main__":
