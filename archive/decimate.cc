@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <future>
 #include <limits>
 #include <numbers>
 #include <type_traits>
@@ -343,21 +344,47 @@ private:
     BlockValue held_{0, 0};
 };
 
+// Calls fn(samples, n, last) for the count samples that read gives, in
+// reads of kCopyBytes, each begun on a thread of its own while fn takes the
+// one before: the copy from the file overlaps the work on the samples.
+// Where no thread can be started, the read waits for get().  A failed read
+// throws here, in order.
+template <class T, class Fn>
+void read_ahead(const Decimator::StoredReader<T> &read, std::int64_t count, Fn &&fn) {
+    const std::int64_t per_read = kCopyBytes / static_cast<std::int64_t>(sizeof(T));
+    const std::int64_t block = std::min(per_read, std::max<std::int64_t>(count, 1));
+    std::vector<T> ready(static_cast<std::size_t>(block)), filling(ready.size());
+    std::future<void> next;  // destroyed first: waits for a read still going
+    const auto start = [&](std::int64_t first) {
+        const std::int64_t n = std::min(block, count - first);
+        T *to = filling.data();
+        next = std::async(std::launch::async | std::launch::deferred, [&read, first, n, to] { read(first, n, to); });
+    };
+    if (count > 0) start(0);
+    for (std::int64_t i = 0; i < count;) {
+        next.get();
+        std::swap(ready, filling);
+        const std::int64_t n = std::min(block, count - i);
+        if (i + n < count) start(i + n);
+        fn(ready.data(), n, i + n == count);
+        i += n;
+    }
+}
+
 template <Reduction M, class T>
 void reduce_as(std::int64_t count, std::int64_t factor, bool strict, T unusable,
                const Decimator::StoredReader<T> &read, const Decimator::Writer &write) {
     BlockReducer<M, T> blocks(factor, strict, unusable);
-    std::vector<T> in(static_cast<std::size_t>(std::min(kBlockInputs, std::max<std::int64_t>(count, 1))));
     std::vector<double> out;
     out.reserve(static_cast<std::size_t>(kBlockInputs / factor + 2));
-    for (std::int64_t i = 0; i < count;) {
-        const std::int64_t n = std::min(kBlockInputs, count - i);
-        read(i, n, in.data());
-        i += n;
-        blocks.add(in.data(), n, i == count, out);
-        if (!out.empty()) write(out.data(), static_cast<std::int64_t>(out.size()));
-        out.clear();
-    }
+    read_ahead<T>(read, count, [&](const T *in, std::int64_t n, bool last) {
+        for (std::int64_t k = 0; k < n; k += kBlockInputs) {  // a cache's worth at a time
+            const std::int64_t m = std::min(kBlockInputs, n - k);
+            blocks.add(in + k, m, last && k + m == n, out);
+            if (!out.empty()) write(out.data(), static_cast<std::int64_t>(out.size()));
+            out.clear();
+        }
+    });
 }
 
 }  // namespace

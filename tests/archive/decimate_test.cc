@@ -162,6 +162,30 @@ TEST(Decimation, BlockStatisticsOfStoredSamplesByEveryPath) {
     check_block_statistics<double>(-1e30);
 }
 
+// Reads run ahead of the reduction on another thread: a read that fails
+// is thrown where the reduction reaches it, after the blocks before it.
+TEST(Decimation, AFailedReadStopsTheReductionWhereItFell) {
+    constexpr std::int64_t kPerRead = std::int64_t{1} << 20, kFactor = 1024;  // 4 MiB of floats a read
+    std::int64_t written = 0;
+    try {
+        Decimator(kFactor, Reduction::kMean, false)
+            .reduce<float>(
+                3 * kPerRead, NAN,
+                [](std::int64_t first, std::int64_t n, float *to) {
+                    if (first >= 2 * kPerRead) throw Failure("the third read failed");
+                    std::fill_n(to, n, 1.0f);
+                },
+                [&](const double *out, std::int64_t n) {
+                    for (std::int64_t k = 0; k < n; ++k) ASSERT_EQ(out[k], 1.0);
+                    written += n;
+                });
+        ADD_FAILURE() << "a failed read went unreported";
+    } catch (const Failure &failure) {
+        EXPECT_STREQ(failure.what(), "the third read failed");
+    }
+    EXPECT_EQ(written, 2 * kPerRead / kFactor);
+}
+
 TEST(Decimation, TheFilterMissesWhatItsWindowCannotSee) {
     constexpr std::int64_t kFactor = 3, kHalf = 10 * kFactor;
     std::vector<double> v(600, 1.0);
