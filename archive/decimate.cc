@@ -237,6 +237,13 @@ private:
 
     bool none_missing(const T *v, std::int64_t n) const { return !any_missing(v, n, unusable_); }
 
+    using V2 = Vector16<double>::type;
+
+    // The samples at p and `apart` after it, as two doubles side by side.
+    static V2 pair(const T *p, std::int64_t apart) {
+        return V2{static_cast<double>(p[0]), static_cast<double>(p[apart])};
+    }
+
     // The values of `blocks` whole blocks at v, none of whose samples is
     // missing: the common case, without the checks of each sample.
     void whole_blocks(const T *v, std::int64_t blocks, double *out) const {
@@ -246,16 +253,14 @@ private:
             // Short blocks eight at a time, their sums side by side in four
             // vectors of two doubles, so that no block waits for the one
             // before; each block's samples are added in order.
-            using V2 = Vector16<double>::type;
-            const auto pair = [f](const T *p) { return V2{static_cast<double>(p[0]), static_cast<double>(p[f])}; };
             for (; r + 8 <= blocks; r += 8) {
                 const T *b = v + r * f;
-                V2 s0 = pair(b), s1 = pair(b + 2 * f), s2 = pair(b + 4 * f), s3 = pair(b + 6 * f);
+                V2 s0 = pair(b, f), s1 = pair(b + 2 * f, f), s2 = pair(b + 4 * f, f), s3 = pair(b + 6 * f, f);
                 for (std::int64_t m = 1; m < f; ++m) {
-                    s0 += pair(b + m);
-                    s1 += pair(b + 2 * f + m);
-                    s2 += pair(b + 4 * f + m);
-                    s3 += pair(b + 6 * f + m);
+                    s0 += pair(b + m, f);
+                    s1 += pair(b + 2 * f + m, f);
+                    s2 += pair(b + 4 * f + m, f);
+                    s3 += pair(b + 6 * f + m, f);
                 }
                 double *o = out + r;
                 o[0] = s0[0], o[1] = s0[1], o[2] = s1[0], o[3] = s1[1];
@@ -299,15 +304,13 @@ private:
             acc = 0;
             // Eight sums, sample k into sum k % 8, in four vectors of two
             // doubles that stay in the registers.
-            using V2 = Vector16<double>::type;
             if (n >= 8) {
-                const auto pair = [](const T *p) { return V2{static_cast<double>(p[0]), static_cast<double>(p[1])}; };
                 V2 a = {}, b = {}, c = {}, d = {};
                 for (; k + 8 <= n; k += 8) {
-                    a += pair(v + k);
-                    b += pair(v + k + 2);
-                    c += pair(v + k + 4);
-                    d += pair(v + k + 6);
+                    a += pair(v + k, 1);
+                    b += pair(v + k + 2, 1);
+                    c += pair(v + k + 4, 1);
+                    d += pair(v + k + 6, 1);
                 }
                 acc = ((a[0] + a[1]) + (b[0] + b[1])) + ((c[0] + c[1]) + (d[0] + d[1]));
             }
